@@ -1,0 +1,31 @@
+# The two commands a user needs: `make demo` and `make test`. Both install
+# what is missing first.
+BUILD ?= build
+PACKAGES := cmake ninja-build g++ pkg-config libsqlcipher-dev sqlcipher libgtest-dev \
+  locales libc-bin
+
+.PHONY: deps build test demo clean
+
+deps:
+	@missing=$$(for p in $(PACKAGES); do \
+	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
+	  done); \
+	if [ -n "$$missing" ]; then \
+	  echo "Instalando: $$missing"; \
+	  if [ "$$(id -u)" -eq 0 ]; then sudo=; else sudo=sudo; fi; \
+	  $$sudo apt-get update -qq && \
+	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -G Ninja
+	cmake --build $(BUILD)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j2
+
+demo: build
+	tools/demo $(BUILD)
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,116 @@
+#include "platform/system_env.h"
+
+#include <langinfo.h>
+#include <locale.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace quelvar {
+namespace {
+
+std::string ExecutableFolder() {
+  std::string path(4096, '\0');
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n < 0) throw FileFailure(errno, "/proc/self/exe");
+    if (static_cast<std::size_t>(n) < path.size()) {
+      path.resize(static_cast<std::size_t>(n));
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  std::size_t slash = path.rfind('/');
+  return slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+NumberFormat UserNumberFormat() {
+  NumberFormat format;
+  // A locale object of its own leaves the process locale, and so every other
+  // conversion in the program, untouched.
+  locale_t user = ::newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
+  if (user == static_cast<locale_t>(0)) return format;
+  const char* decimal = ::nl_langinfo_l(RADIXCHAR, user);
+  if (decimal != nullptr && *decimal != '\0') format.decimal_separator = decimal;
+  ::freelocale(user);
+  return format;
+}
+
+class TerminalEnv final : public Env {
+ public:
+  TerminalEnv() : progress_on_tty_(::isatty(STDERR_FILENO) == 1) {}
+
+  void ShowMessage(std::string_view text, Icon, std::string_view title) override {
+    EraseProgress();
+    std::string line(title);
+    line.append(": ").append(text).push_back('\n');
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  }
+
+  void ShowFailureNotice(const Failure& failure) override {
+    EraseProgress();
+    std::fprintf(stderr, "Error %d: %s\n", failure.number(), failure.what());
+    std::fflush(stderr);
+  }
+
+  void SetMousePointer(MousePointer pointer) override {
+    busy_ = pointer == MousePointer::kHourglass;
+    if (!busy_) EraseProgress();
+  }
+
+  void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override {
+    if (!busy_ || !progress_on_tty_ || (++calls_ & 127) != 1) return;
+    auto now = std::chrono::steady_clock::now();
+    if (drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
+    last_draw_ = now;
+    drawn_ = true;
+    std::fprintf(stderr, "\r\033[KImportando actividades: %d líneas leídas, %d rechazadas",
+                 lines_read, lines_rejected);
+    std::fflush(stderr);
+  }
+
+  std::string AppPath() override { return ExecutableFolder(); }
+
+  std::unique_ptr<LineReader> OpenForInput(const std::string& path) override {
+    return OpenFileForInput(path);
+  }
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) override {
+    return OpenFileForOutput(path);
+  }
+
+  const NumberFormat& RegionalSettings() override {
+    if (!number_format_) number_format_ = UserNumberFormat();
+    return *number_format_;
+  }
+
+  DBEngine& Engine() override {
+    if (!engine_) engine_ = NewSqlCipherEngine();
+    return *engine_;
+  }
+
+ private:
+  void EraseProgress() {
+    if (!drawn_) return;
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    drawn_ = false;
+  }
+
+  const bool progress_on_tty_;
+  bool busy_ = false;
+  bool drawn_ = false;
+  unsigned calls_ = 0;
+  std::chrono::steady_clock::time_point last_draw_{};
+  std::optional<NumberFormat> number_format_;
+  std::unique_ptr<DBEngine> engine_;
+};
+
+}  // namespace
+
+std::unique_ptr<Env> NewTerminalEnv() { return std::make_unique<TerminalEnv>(); }
+
+}  // namespace quelvar

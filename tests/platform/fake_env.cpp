@@ -1,0 +1,99 @@
+#include "platform/fake_env.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace quelvar {
+namespace {
+
+class StringReader final : public LineReader {
+ public:
+  StringReader(std::string content, std::size_t buffer_size)
+      : LineReader(buffer_size), content_(std::move(content)) {}
+  void Close() override {}
+
+ protected:
+  std::size_t Fill(char* out, std::size_t capacity) override {
+    std::size_t n = std::min(capacity, content_.size() - pos_);
+    std::memcpy(out, content_.data() + pos_, n);
+    pos_ += n;
+    return n;
+  }
+
+ private:
+  std::string content_;
+  std::size_t pos_ = 0;
+};
+
+class StringWriter final : public LineWriter {
+ public:
+  StringWriter(std::string* out, bool* closed) : out_(out), closed_(closed) {}
+  ~StringWriter() override { FlushQuietly(); }
+
+ protected:
+  void Write(const char* data, std::size_t size) override { out_->append(data, size); }
+  void Release() override {
+    if (closed_ != nullptr) *closed_ = true;
+  }
+
+ private:
+  std::string* out_;
+  bool* closed_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineReader> NewStringReader(std::string content, std::size_t buffer_size) {
+  return std::make_unique<StringReader>(std::move(content), buffer_size);
+}
+
+std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed) {
+  return std::make_unique<StringWriter>(out, closed);
+}
+
+FakeEnv::FakeEnv(std::string app_path)
+    : app_path_(std::move(app_path)), engine_(NewSqlCipherEngine()) {}
+
+std::string FakeEnv::File(const std::string& name) const {
+  auto it = files.find(app_path_ + "/" + name);
+  return it == files.end() ? std::string("<ausente>") : it->second;
+}
+
+void FakeEnv::ShowMessage(std::string_view text, Icon icon, std::string_view title) {
+  const char* kind = icon == Icon::kInformation ? "i" : icon == Icon::kCritical ? "x" : "-";
+  events.push_back(std::string("caja ") + kind + " " + std::string(title) + ": " +
+                   std::string(text));
+}
+
+void FakeEnv::ShowFailureNotice(const Failure& failure) {
+  events.push_back("aviso " + std::to_string(failure.number()) + ": " + failure.description());
+}
+
+void FakeEnv::SetMousePointer(MousePointer pointer) {
+  events.push_back(pointer == MousePointer::kHourglass ? "puntero reloj" : "puntero normal");
+}
+
+std::string FakeEnv::AppPath() {
+  if (app_path_fails) throw FileFailure(ENOENT, "/proc/self/exe");
+  return app_path_;
+}
+
+std::unique_ptr<LineReader> FakeEnv::OpenForInput(const std::string& path) {
+  auto it = files.find(path);
+  if (it == files.end()) throw FileFailure(ENOENT, path);
+  return NewStringReader(it->second, reader_buffer);
+}
+
+std::unique_ptr<LineWriter> FakeEnv::OpenForOutput(const std::string& path) {
+  std::string& content = files[path];
+  content.clear();
+  closed[path] = false;
+  return NewStringWriter(&content, &closed[path]);
+}
+
+const NumberFormat& FakeEnv::RegionalSettings() {
+  if (before_regional_settings) before_regional_settings();
+  return format;
+}
+
+}  // namespace quelvar

@@ -1,0 +1,54 @@
+// A recording stand-in for the platform: files live in memory, message boxes
+// and pointer changes are written down as events, and the database is a real
+// SQLCipher file in a temporary folder.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/env.h"
+
+namespace quelvar {
+
+// In-memory readers and writers, with a buffer as small as a test wants.
+std::unique_ptr<LineReader> NewStringReader(std::string content, std::size_t buffer_size);
+std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed);
+
+class FakeEnv final : public Env {
+ public:
+  explicit FakeEnv(std::string app_path);
+
+  // Events, in order: "caja <i|x|-> <title>: <text>", "puntero reloj",
+  // "puntero normal", "aviso <number>: <description>".
+  std::vector<std::string> events;
+  // Files by full path; a path missing from the map does not exist.
+  std::map<std::string, std::string> files;
+  std::map<std::string, bool> closed;
+  NumberFormat format;
+  // Runs before every regional-settings look-up; a test may throw from it.
+  std::function<void()> before_regional_settings;
+  // Input buffer size, small to cross buffer boundaries.
+  std::size_t reader_buffer = 7;
+  // Makes AppPath fail, as when the executable's folder cannot be found.
+  bool app_path_fails = false;
+
+  std::string File(const std::string& name) const;  // by name in the app folder
+
+  void ShowMessage(std::string_view text, Icon icon, std::string_view title) override;
+  void ShowFailureNotice(const Failure& failure) override;
+  void SetMousePointer(MousePointer pointer) override;
+  void ReportProgress(std::int32_t, std::int32_t) override {}
+  std::string AppPath() override;
+  std::unique_ptr<LineReader> OpenForInput(const std::string& path) override;
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) override;
+  const NumberFormat& RegionalSettings() override;
+  DBEngine& Engine() override { return *engine_; }
+
+ private:
+  std::string app_path_;
+  std::unique_ptr<DBEngine> engine_;
+};
+
+}  // namespace quelvar
