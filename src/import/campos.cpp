@@ -1,0 +1,147 @@
+#include "import/campos.h"
+
+#include <charconv>
+#include <cstdint>
+#include <string>
+
+#include "platform/failure.h"
+#include "startup/form1.h"
+
+namespace quelvar {
+namespace {
+
+// The scan position is a signed 16-bit number: reading at this position
+// leaves no room for the step past it.
+constexpr std::size_t kPosicionTope = 32767;
+
+bool EsDigito(char c) { return c >= '0' && c <= '9'; }
+
+// A number in the user's form, rewritten in the form std::from_chars reads.
+// `magnitud` is the power of ten of its leading digit plus one, so that a
+// value out of range can be told too large (above 0) from too small.
+struct Numero {
+  std::string texto;
+  bool negativo = false;
+  std::int64_t magnitud = 0;
+};
+
+bool Leer_Numero(std::string_view t, std::string_view decimal, Numero* numero) {
+  std::size_t i = 0;
+  const std::size_t n = t.size();
+  auto blancos = [&] {
+    while (i < n && t[i] == ' ') ++i;
+  };
+  blancos();
+  bool negativo = false;
+  if (i < n && (t[i] == '+' || t[i] == '-')) negativo = t[i++] == '-';
+
+  std::size_t digitos = 0;
+  std::int64_t magnitud = 0;
+  bool significativo = false;
+  bool fraccion = false;
+  std::size_t inicio = i;
+  for (;;) {
+    if (i < n && EsDigito(t[i])) {
+      ++digitos;
+      if (!significativo && t[i] != '0') significativo = true;
+      if (!fraccion && significativo) ++magnitud;
+      if (fraccion && !significativo) --magnitud;
+      ++i;
+    } else if (!fraccion && !decimal.empty() && t.substr(i, decimal.size()) == decimal) {
+      fraccion = true;
+      i += decimal.size();
+    } else {
+      break;
+    }
+  }
+  if (digitos == 0) return false;
+  std::size_t fin_mantisa = i;
+
+  std::size_t inicio_exponente = i;
+  std::int64_t exponente = 0;
+  if (i < n && (t[i] == 'e' || t[i] == 'E')) {
+    ++i;
+    bool exp_negativo = false;
+    if (i < n && (t[i] == '+' || t[i] == '-')) exp_negativo = t[i++] == '-';
+    std::size_t desde = i;
+    while (i < n && EsDigito(t[i])) {
+      // Saturates: past a billion only the sign of the exponent matters.
+      if (exponente < 1000000000) exponente = exponente * 10 + (t[i] - '0');
+      ++i;
+    }
+    if (i == desde) return false;
+    if (exp_negativo) exponente = -exponente;
+  }
+  std::size_t fin_exponente = i;
+  blancos();
+  if (i != n) return false;
+  if (numero == nullptr) return true;
+
+  numero->negativo = negativo;
+  numero->magnitud = significativo ? magnitud + exponente : 0;
+  std::string& s = numero->texto;
+  s.clear();
+  if (negativo) s.push_back('-');
+  for (std::size_t k = inicio; k < fin_mantisa;) {
+    if (EsDigito(t[k])) {
+      s.push_back(t[k++]);
+    } else {
+      s.push_back('.');
+      k += decimal.size();
+    }
+  }
+  if (fin_exponente > inicio_exponente) {
+    s.push_back('e');
+    s.append(t.substr(inicio_exponente + 1, fin_exponente - inicio_exponente - 1));
+  }
+  return true;
+}
+
+}  // namespace
+
+void Separar_Campos(std::string_view linea, Campos& campos) {
+  const std::size_t largo = linea.size();
+  std::size_t p = 1;  // counts from 1, and is never reset within the line
+  for (std::string_view* campo : {&campos.codigo, &campos.actividad, &campos.tasa}) {
+    if (p <= largo) {
+      std::size_t fin = linea.find(kTerminador, p - 1);
+      // No terminator left: past the end the scan would read the last
+      // character, not a terminator, until the position overflows.
+      if (fin == std::string_view::npos || fin + 1 >= kPosicionTope) throw OverflowFailure();
+      *campo = linea.substr(p - 1, fin + 1 - p);
+      p = fin + 2;
+    } else {
+      // Past the end the scan sees the last character: a "¬" ends the field
+      // at once, at the cost of one position.
+      if (largo == 0 || linea.back() != kTerminador || p >= kPosicionTope) {
+        throw OverflowFailure();
+      }
+      *campo = {};
+      ++p;
+    }
+  }
+}
+
+bool Form1::Tienecomas(std::string_view cad) { return cad.find('.') != std::string_view::npos; }
+
+bool Es_Numerico(std::string_view texto, const NumberFormat& formato) {
+  return Leer_Numero(texto, formato.decimal_separator, nullptr);
+}
+
+double Valor_Alicuota(std::string_view texto, const NumberFormat& formato) {
+  Numero numero;
+  if (!Leer_Numero(texto, formato.decimal_separator, &numero)) throw TypeMismatchFailure();
+  double valor = 0;
+  const char* inicio = numero.texto.data();
+  const char* fin = inicio + numero.texto.size();
+  auto [resto, error] = std::from_chars(inicio, fin, valor);
+  if (error == std::errc::result_out_of_range) {
+    if (numero.magnitud > 0) throw OverflowFailure();
+    valor = numero.negativo ? -0.0 : 0.0;  // too small: rounds to zero
+  } else if (error != std::errc() || resto != fin) {
+    throw TypeMismatchFailure();
+  }
+  return valor / 100;
+}
+
+}  // namespace quelvar

@@ -1,0 +1,36 @@
+// One line of the activity file: code, activity and rate text, each field
+// ended by "¬" (byte 0xAC in Windows-1252), anything after the third ignored.
+#pragma once
+
+#include <string_view>
+
+#include "platform/env.h"
+
+namespace quelvar {
+
+inline constexpr char kTerminador = '\xAC';
+
+// The three fields as views into the line they came from, exactly as they stand.
+struct Campos {
+  std::string_view codigo;
+  std::string_view actividad;
+  std::string_view tasa;
+};
+
+// Splits `linea`. The scan keeps one position for the whole line that may not
+// pass 32766, and past the end of the line it sees the last character again:
+// a line that ends in "¬" gives empty missing fields; any other line that
+// lacks a terminator, and an empty line, fail with numeric overflow.
+void Separar_Campos(std::string_view linea, Campos& campos);
+
+// True for optional blanks, an optional sign, digits with at most one decimal
+// separator of `formato` (one digit at least), an optional exponent and
+// optional blanks.
+bool Es_Numerico(std::string_view texto, const NumberFormat& formato);
+
+// The rate that a rate text stands for: its value divided by 100. Fails with
+// type mismatch for a text that is not numeric and with numeric overflow for
+// one beyond the range of a double.
+double Valor_Alicuota(std::string_view texto, const NumberFormat& formato);
+
+}  // namespace quelvar
