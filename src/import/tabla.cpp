@@ -1,0 +1,95 @@
+#include "import/tabla.h"
+
+#include <charconv>
+#include <cstdlib>
+
+#include "startup/form1.h"
+
+namespace quelvar {
+namespace {
+
+constexpr std::string_view kVaciar = "DELETE FROM nomencla";
+constexpr std::string_view kConsulta = "select * from nomencla where codigo = ? and actividad = ?";
+constexpr std::string_view kInsertar =
+    "Insert into nomencla (codigo, actividad, alicuota) values  (?, ?, ?)";
+
+// Leaves the statement ready for the next line whatever happens to this one.
+class Reinicio {
+ public:
+  explicit Reinicio(Statement& s) : s_(s) {}
+  ~Reinicio() { s_.Reset(); }
+  Reinicio(const Reinicio&) = delete;
+  Reinicio& operator=(const Reinicio&) = delete;
+
+ private:
+  Statement& s_;
+};
+
+}  // namespace
+
+void Vaciar_Tabla(Database& BaseDatos) { BaseDatos.Execute(kVaciar); }
+
+bool Form1::Existe_Registro(std::string_view codigo, std::string_view actividad) {
+  Statement& consulta = BaseDatos->Prepared(kConsulta);
+  Reinicio reinicio(consulta);
+  consulta.BindText(1, codigo);
+  consulta.BindText(2, actividad);
+  return consulta.Step() == StepResult::kRow;
+}
+
+bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
+                       double alicuota) {
+  // The stored rate is the value of its rendering, as when the text itself
+  // went into the statement.
+  const std::string texto = Formatear_Alicuota(alicuota);
+  double valor = 0;
+  const char* inicio = texto.data() + (texto.front() == ' ' ? 1 : 0);
+  std::from_chars(inicio, texto.data() + texto.size(), valor);
+
+  Statement& insertar = BaseDatos.Prepared(kInsertar);
+  Reinicio reinicio(insertar);
+  insertar.BindText(1, codigo);
+  insertar.BindText(2, actividad);
+  insertar.BindDouble(3, valor);
+  return insertar.Step() != StepResult::kRefused;
+}
+
+std::string Formatear_Alicuota(double alicuota) {
+  if (alicuota == 0) return " 0";
+  // d.dddddddddddddde±x: the value rounded to 15 significant digits.
+  char buffer[40];
+  auto [fin, error] = std::to_chars(buffer, buffer + sizeof buffer, std::abs(alicuota),
+                                    std::chars_format::scientific, 14);
+  std::string_view cientifica(buffer, static_cast<std::size_t>(fin - buffer));
+  std::size_t e = cientifica.find('e');
+  int exponente = std::atoi(buffer + e + 1);
+  std::string digitos;
+  digitos.push_back(cientifica[0]);
+  digitos.append(cientifica.substr(2, e - 2));
+  while (digitos.size() > 1 && digitos.back() == '0') digitos.pop_back();
+
+  std::string texto(1, alicuota < 0 ? '-' : ' ');
+  const int cantidad = static_cast<int>(digitos.size());
+  if (exponente >= 15 || exponente < -4) {
+    texto.push_back(digitos[0]);
+    if (cantidad > 1) texto.append(".").append(digitos, 1);
+    texto.append(exponente < 0 ? "E-" : "E+");
+    int magnitud = std::abs(exponente);
+    if (magnitud < 10) texto.push_back('0');
+    texto.append(std::to_string(magnitud));
+  } else if (exponente < 0) {
+    texto.push_back('.');
+    texto.append(static_cast<std::size_t>(-exponente - 1), '0');
+    texto.append(digitos);
+  } else if (cantidad <= exponente + 1) {
+    texto.append(digitos);
+    texto.append(static_cast<std::size_t>(exponente + 1 - cantidad), '0');
+  } else {
+    texto.append(digitos, 0, static_cast<std::size_t>(exponente + 1));
+    texto.push_back('.');
+    texto.append(digitos, static_cast<std::size_t>(exponente + 1));
+  }
+  return texto;
+}
+
+}  // namespace quelvar

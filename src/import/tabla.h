@@ -1,0 +1,29 @@
+// The statements through which the import changes and queries the activity
+// table `nomencla`. Values always travel as parameters, never inside the text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/database.h"
+
+namespace quelvar {
+
+// Deletes every row of the table.
+void Vaciar_Tabla(Database& BaseDatos);
+
+// Inserts one row; code and activity are UTF-8. Returns false when the engine
+// refused the row under one of the table's rules (a key, NOT NULL, CHECK);
+// any other failure of the statement is thrown.
+bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
+                       double alicuota);
+
+// The rate as the insert writes it, whatever the user's locale: a blank (or
+// "-" for a negative value), plain decimal digits with "." and no 0 before the
+// point below 1, at most 15 significant digits, no trailing zeros. From 1E15
+// on, and below 0.0001, the mantissa is followed by "E+" or "E-" and at least
+// two exponent digits ( 1.5E+15, 5E-05): plain decimal would claim digits the
+// rounding dropped, or run long.
+std::string Formatear_Alicuota(double alicuota);
+
+}  // namespace quelvar
