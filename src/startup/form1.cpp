@@ -1,0 +1,41 @@
+#include "startup/form1.h"
+
+#include <new>
+#include <string>
+
+namespace quelvar {
+
+namespace {
+constexpr std::string_view kArchivoBase = "Impuest.mdb";
+constexpr std::string_view kConexion = ";pwd=Rt6081M73";
+constexpr std::int16_t kTiempoEspera = 9000;
+}  // namespace
+
+void Form1::Form_Load() {
+  if (Conectar_Base()) {
+    Procesar_Archivo();
+    entorno_.MsgBox("Ha terminado el proceso de importación.", Icon::kInformation);
+  } else {
+    desenlace_ = Desenlace::kSinConexion;
+    entorno_.MsgBox("No es posible conectarse a la base.", Icon::kInformation);
+  }
+}
+
+bool Form1::Conectar_Base() {
+  // Outside the trap: a folder that cannot be found is the failure notice's.
+  std::string ruta = entorno_.AppPath();
+  ruta.push_back(Env::kPathSeparator);
+  ruta.append(kArchivoBase);
+  try {
+    DBEngine& motor = entorno_.Engine();
+    BaseDatos = motor.OpenDatabase(ruta, false, false, kConexion);
+    BaseDatos->SetQueryTimeout(kTiempoEspera);
+    return true;
+  } catch (const Failure&) {
+    return false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+}  // namespace quelvar

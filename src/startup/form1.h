@@ -1,0 +1,48 @@
+// The program's one window. It is never shown: loading it performs the whole
+// run (connect, import, tell the user) and unloading it ends the program.
+#pragma once
+
+#include <memory>
+#include <string_view>
+
+#include "platform/env.h"
+
+namespace quelvar {
+
+// How a run that was not cut short by a failure ended; the values are the
+// program's exit statuses.
+enum class Desenlace {
+  kImportacionCompleta = 0,
+  kSinConexion = 2,
+  kEstructuraIncorrecta = 3,
+};
+
+class Form1 {
+ public:
+  static constexpr std::string_view kCaption = "Importando Actividades";
+
+  explicit Form1(Env& entorno) : entorno_(entorno) {}
+
+  // Opens the tax database into BaseDatos; false if that failed for any reason.
+  bool Conectar_Base();
+  // True when `cad` holds a ".".
+  bool Tienecomas(std::string_view cad);
+  // The load handler: the whole run, from the connection to the last message.
+  void Form_Load();
+
+  Desenlace desenlace() const { return desenlace_; }
+
+ private:
+  // Reloads the activity table from the activity file and writes the report.
+  void Procesar_Archivo();
+  // True when the table holds a row with this code and activity (UTF-8).
+  bool Existe_Registro(std::string_view codigo, std::string_view actividad);
+
+  Env& entorno_;
+  std::unique_ptr<Database> BaseDatos;
+  Desenlace desenlace_ = Desenlace::kImportacionCompleta;
+
+  friend class Form1Prueba;
+};
+
+}  // namespace quelvar

@@ -1,0 +1,63 @@
+// Starts the program: loads Form1, whose load handler is the whole run.
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "platform/system_env.h"
+#include "startup/form1.h"
+
+#ifndef QUELVAR_VERSION
+#error "QUELVAR_VERSION must be set by the build"
+#endif
+
+namespace {
+
+constexpr int kSalidaFalla = 1;
+constexpr int kSalidaUso = 64;
+
+constexpr char kUso[] =
+    "Uso: quelvar\n"
+    "\n"
+    "Vuelve a cargar la tabla de actividades (nomencla) de la base de datos\n"
+    "Impuest.mdb con las líneas del archivo Actividades.txt, y escribe en Act.log\n"
+    "las líneas rechazadas y los totales. Los tres archivos están en la carpeta\n"
+    "del programa. No recibe argumentos.\n"
+    "\n"
+    "Estado de salida:\n"
+    "  0  importación completa\n"
+    "  1  un error detuvo el programa; la tabla queda como estaba\n"
+    "  2  no es posible conectarse a la base\n"
+    "  3  la estructura del archivo es incorrecta; quedan las líneas anteriores\n"
+    "\n"
+    "Opciones:\n"
+    "  --help     muestra esta ayuda\n"
+    "  --version  muestra la versión\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+      std::fputs(kUso, stdout);
+      return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+      std::puts("quelvar " QUELVAR_VERSION);
+      return 0;
+    }
+    std::fputs(kUso, stderr);
+    return kSalidaUso;
+  }
+
+  std::unique_ptr<quelvar::Env> entorno = quelvar::NewTerminalEnv();
+  try {
+    quelvar::Form1 form(*entorno);
+    form.Form_Load();
+    return static_cast<int>(form.desenlace());
+  } catch (const quelvar::Failure& falla) {
+    entorno->ShowFailureNotice(falla);
+  } catch (const std::bad_alloc&) {
+    entorno->ShowFailureNotice(quelvar::OutOfMemoryFailure());
+  }
+  return kSalidaFalla;
+}

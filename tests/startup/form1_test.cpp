@@ -1,0 +1,59 @@
+#include "startup/form1.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "platform/fake_env.h"
+#include "platform/test_database.h"
+#include "startup/form1_prueba.h"
+
+namespace quelvar {
+namespace {
+
+using ::testing::ElementsAre;
+
+class Conexion : public ::testing::Test {
+ protected:
+  TempFolder folder_;
+  std::string base_ = folder_ / "Impuest.mdb";
+  FakeEnv env_{folder_.path()};
+  Form1 form_{env_};
+};
+
+TEST_F(Conexion, OpensTheDatabaseInTheAppFolderWithItsPasswordAndTimeOut) {
+  CreateDatabase(base_);
+  ASSERT_TRUE(form_.Conectar_Base());
+  EXPECT_EQ(Form1Prueba::BaseDatos(form_).QueryTimeout(), 9000);
+  EXPECT_TRUE(env_.events.empty()) << "connecting shows nothing";
+}
+
+TEST_F(Conexion, EveryReasonToFailGivesFalse) {
+  EXPECT_FALSE(form_.Conectar_Base());
+  EXPECT_FALSE(Exists(base_)) << "a missing database was created";
+
+  CreateDatabase(base_, "otra clave");
+  EXPECT_FALSE(form_.Conectar_Base());
+  EXPECT_TRUE(env_.events.empty());
+}
+
+TEST_F(Conexion, AFailedConnectionTellsTheUserAndTouchesNothingElse) {
+  CreateDatabase(base_, "otra clave");
+  env_.files[folder_ / "Actividades.txt"] =
+      "1\xAC"
+      "a\xAC"
+      "1\xAC\r\n";
+  form_.Form_Load();
+  EXPECT_THAT(env_.events, ElementsAre("caja i Quelvar: No es posible conectarse a la base."));
+  EXPECT_EQ(env_.File("Act.log"), "<ausente>");
+  EXPECT_EQ(form_.desenlace(), Desenlace::kSinConexion);
+}
+
+TEST_F(Conexion, AFolderThatCannotBeFoundIsAFailureNotAFailedConnection) {
+  CreateDatabase(base_);
+  env_.app_path_fails = true;
+  EXPECT_THROW(form_.Form_Load(), Failure);
+  EXPECT_TRUE(env_.events.empty());
+}
+
+}  // namespace
+}  // namespace quelvar
