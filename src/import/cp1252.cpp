@@ -17,20 +17,29 @@ constexpr std::uint16_t kAlto[32] = {
 
 void A_Utf8(std::string_view cp1252, std::string& utf8) {
   utf8.clear();
-  for (char ch : cp1252) {
-    auto byte = static_cast<unsigned char>(ch);
-    if (byte < 0x80) {
-      utf8.push_back(ch);
-      continue;
-    }
+  std::size_t i = 0;
+  while (i < cp1252.size()) {
+    // Runs of ASCII, most of every line, are copied whole.
+    std::size_t run = i;
+    while (run < cp1252.size() && static_cast<unsigned char>(cp1252[run]) < 0x80) ++run;
+    utf8.append(cp1252, i, run - i);
+    if (run == cp1252.size()) break;
+    auto byte = static_cast<unsigned char>(cp1252[run]);
     std::uint16_t cp = byte < 0xA0 ? kAlto[byte - 0x80] : byte;
+    char encoded[3];
+    std::size_t n;
     if (cp < 0x800) {
-      utf8.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+      encoded[0] = static_cast<char>(0xC0 | (cp >> 6));
+      encoded[1] = static_cast<char>(0x80 | (cp & 0x3F));
+      n = 2;
     } else {
-      utf8.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-      utf8.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+      encoded[0] = static_cast<char>(0xE0 | (cp >> 12));
+      encoded[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      encoded[2] = static_cast<char>(0x80 | (cp & 0x3F));
+      n = 3;
     }
-    utf8.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    utf8.append(encoded, n);
+    i = run + 1;
   }
 }
 

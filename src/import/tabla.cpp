@@ -25,6 +25,27 @@ class Reinicio {
   Statement& s_;
 };
 
+// The value that the rendering of `alicuota` stands for. A rate whose
+// shortest exact form has at most 15 significant digits is that value
+// already; only longer ones pay for the rendering and reading it back.
+double Valor_Representado(double alicuota) {
+  if (alicuota == 0) return 0.0;  // " 0", whatever the sign of the zero
+  char corta[32];
+  const char* fin = std::to_chars(corta, corta + sizeof corta, alicuota).ptr;
+  int digitos = 0;
+  bool significativo = false;
+  for (const char* c = corta; c < fin && *c != 'e'; ++c) {
+    if (*c >= '1' && *c <= '9') significativo = true;
+    if (significativo && *c >= '0' && *c <= '9') ++digitos;
+  }
+  if (digitos <= 15) return alicuota;
+  const std::string texto = Formatear_Alicuota(alicuota);
+  double valor = 0;
+  std::from_chars(texto.data() + (texto.front() == ' ' ? 1 : 0), texto.data() + texto.size(),
+                  valor);
+  return valor;
+}
+
 }  // namespace
 
 void Vaciar_Tabla(Database& BaseDatos) { BaseDatos.Execute(kVaciar); }
@@ -39,18 +60,13 @@ bool Form1::Existe_Registro(std::string_view codigo, std::string_view actividad)
 
 bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
                        double alicuota) {
-  // The stored rate is the value of its rendering, as when the text itself
-  // went into the statement.
-  const std::string texto = Formatear_Alicuota(alicuota);
-  double valor = 0;
-  const char* inicio = texto.data() + (texto.front() == ' ' ? 1 : 0);
-  std::from_chars(inicio, texto.data() + texto.size(), valor);
-
   Statement& insertar = BaseDatos.Prepared(kInsertar);
   Reinicio reinicio(insertar);
   insertar.BindText(1, codigo);
   insertar.BindText(2, actividad);
-  insertar.BindDouble(3, valor);
+  // The stored rate is the value of its rendering, as when the text itself
+  // went into the statement.
+  insertar.BindDouble(3, Valor_Representado(alicuota));
   return insertar.Step() != StepResult::kRefused;
 }
 

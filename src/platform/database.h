@@ -19,11 +19,12 @@ enum class StepResult {
 class Statement {
  public:
   virtual ~Statement() = default;
-  // Parameters count from 1. Text is UTF-8, bound exactly as it stands.
+  // Parameters count from 1. Text is UTF-8, bound exactly as it stands and
+  // without a copy: it must outlive the statement's next Step().
   virtual void BindText(int index, std::string_view utf8) = 0;
   virtual void BindDouble(int index, double value) = 0;
   virtual StepResult Step() = 0;
-  // Ready to run again; bindings are kept until replaced.
+  // Ready to run again, with every parameter unbound.
   virtual void Reset() = 0;
   // Columns of the current row, counted from 0.
   virtual std::string ColumnText(int column) = 0;

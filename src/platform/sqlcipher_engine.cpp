@@ -107,8 +107,8 @@ class SqlStatement final : public Statement {
   ~SqlStatement() override { sqlite3_finalize(stmt_); }
 
   void BindText(int index, std::string_view utf8) override {
-    Check(sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()),
-                            SQLITE_TRANSIENT));
+    Check(
+        sqlite3_bind_text(stmt_, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_STATIC));
   }
   void BindDouble(int index, double value) override {
     Check(sqlite3_bind_double(stmt_, index, value));
@@ -124,7 +124,10 @@ class SqlStatement final : public Statement {
     if ((rc & 0xff) == SQLITE_CONSTRAINT) return StepResult::kRefused;
     throw failure;
   }
-  void Reset() override { sqlite3_reset(stmt_); }
+  void Reset() override {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
   std::string ColumnText(int column) override {
     const auto* text = sqlite3_column_text(stmt_, column);
     if (text == nullptr) return {};
@@ -242,6 +245,12 @@ class SqlCipherEngine final : public DBEngine {
 
 }  // namespace
 
-std::unique_ptr<DBEngine> NewSqlCipherEngine() { return std::make_unique<SqlCipherEngine>(); }
+std::unique_ptr<DBEngine> NewSqlCipherEngine() {
+  // Memory statistics cost a global lock on every allocation and nobody
+  // reads them. Only possible before SQLite first starts; later it is a no-op.
+  static const int unused = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  (void)unused;
+  return std::make_unique<SqlCipherEngine>();
+}
 
 }  // namespace quelvar

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cmath>
+#include <random>
 
 #include "platform/fake_env.h"
 #include "platform/test_database.h"
@@ -72,6 +74,31 @@ TEST_F(Tabla, TheStoredRateIsTheValueOfItsRendering) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].alicuota, 0.3);
   EXPECT_EQ(rows[1].alicuota, 1.23456789012346e18);
+}
+
+TEST_F(Tabla, EveryStoredRateEqualsItsRenderingReadBack) {
+  Connect();
+  std::mt19937_64 random(20261209);
+  std::vector<double> rates = {0.07, 1e-5, 3e-300, 123456789012345.67, 1e15 - 0.5};
+  for (int i = 0; i < 3000; ++i) {
+    double mantissa = std::uniform_real_distribution<double>(-10, 10)(random);
+    int exponent = std::uniform_int_distribution<int>(-20, 20)(random);
+    rates.push_back(i % 3 == 0 ? std::round(mantissa * 1e4) / 100
+                               : mantissa * std::pow(10.0, exponent));
+  }
+  Transaction transaction(db());
+  for (std::size_t i = 0; i < rates.size(); ++i) {
+    ASSERT_TRUE(Insertar_Registro(db(), std::to_string(i), "a", rates[i]));
+  }
+  transaction.Commit();
+  std::vector<Row> rows = Rows();
+  ASSERT_EQ(rows.size(), rates.size());
+  for (std::size_t i = 0; i < rates.size(); ++i) {
+    const std::string text = Formatear_Alicuota(rates[i]);
+    double expected = 0;
+    std::from_chars(text.data() + (text[0] == ' '), text.data() + text.size(), expected);
+    ASSERT_EQ(rows[i].alicuota, expected) << text;
+  }
 }
 
 TEST_F(Tabla, ARowRefusedByTheTableIsReportedNotCounted) {

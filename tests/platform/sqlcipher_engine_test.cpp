@@ -147,6 +147,7 @@ TEST_F(Engine, PreparedStatementsAreReusedAndReportRefusedRows) {
   insert.BindDouble(3, 0.5);
   EXPECT_EQ(insert.Step(), StepResult::kDone);
   insert.Reset();
+  insert.BindText(1, "1");
   insert.BindText(2, "otro");
   EXPECT_EQ(insert.Step(), StepResult::kRefused);
   insert.Reset();
