@@ -2,9 +2,9 @@
 # what is missing first.
 BUILD ?= build
 PACKAGES := cmake ninja-build g++ pkg-config libsqlcipher-dev sqlcipher libgtest-dev \
-  locales libc-bin
+  locales libc-bin time bc
 
-.PHONY: deps build test demo clean
+.PHONY: deps build test demo bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -26,6 +26,9 @@ test: build
 
 demo: build
 	tools/demo $(BUILD)
+
+bench: build
+	bench/run $(BUILD)
 
 clean:
 	rm -rf $(BUILD)

@@ -239,6 +239,10 @@ class SqlCipherEngine final : public DBEngine {
     // one that is no database fails here. No busy handler is set yet, so a
     // file held exclusively elsewhere fails at once too.
     db->Execute("SELECT count(*) FROM sqlite_master");
+    // A run touches index pages all over the file; 16 MiB of cache, for this
+    // connection only, keeps most of them from being decrypted again and
+    // again, while the program stays small.
+    db->Execute("PRAGMA cache_size = -16384");
     return db;
   }
 };
