@@ -4,7 +4,7 @@ BUILD ?= build
 PACKAGES := cmake ninja-build g++ pkg-config libsqlcipher-dev sqlcipher libgtest-dev \
   locales libc-bin time bc
 
-.PHONY: deps build test demo bench clean
+.PHONY: deps build test test-sanitize fuzz demo bench clean
 
 deps:
 	@missing=$$(for p in $(PACKAGES); do \
@@ -24,6 +24,13 @@ build: deps
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 
+# The whole suite again, built with AddressSanitizer and UBSan.
+test-sanitize: deps
+	cmake -S . -B $(BUILD)-sanitize -G Ninja -DQUELVAR_SANITIZE=ON
+	cmake --build $(BUILD)-sanitize
+	cd $(BUILD)-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
+	  ctest --output-on-failure -j2
+
 demo: build
 	tools/demo $(BUILD)
 
@@ -31,4 +38,4 @@ bench: build
 	bench/run $(BUILD)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz

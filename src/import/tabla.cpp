@@ -78,7 +78,10 @@ std::string Formatear_Alicuota(double alicuota) {
                                     std::chars_format::scientific, 14);
   std::string_view cientifica(buffer, static_cast<std::size_t>(fin - buffer));
   std::size_t e = cientifica.find('e');
-  int exponente = std::atoi(buffer + e + 1);
+  int exponente = 0;
+  const char* inicio_exponente = buffer + e + 1;
+  if (*inicio_exponente == '+') ++inicio_exponente;  // from_chars takes no '+'
+  std::from_chars(inicio_exponente, fin, exponente);
   std::string digitos;
   digitos.push_back(cientifica[0]);
   digitos.append(cientifica.substr(2, e - 2));

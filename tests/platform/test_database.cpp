@@ -89,6 +89,38 @@ std::vector<Row> ReadRows(const std::string& path, const std::string& password) 
   return rows;
 }
 
+std::string IntegrityCheck(const std::string& path, const std::string& password) {
+  sqlite3* db = Open(path, password);
+  sqlite3_stmt* stmt = nullptr;
+  std::string answer;
+  if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK) {
+    answer = sqlite3_errmsg(db);
+  } else {
+    while (sqlite3_step(stmt) == SQLITE_ROW) {
+      if (!answer.empty()) answer += "; ";
+      answer += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    }
+    if (answer.empty()) answer = sqlite3_errmsg(db);
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return answer;
+}
+
+OtherUser::OtherUser(const std::string& path, const std::string& password)
+    : db_(Open(path, password)) {}
+
+OtherUser::~OtherUser() { sqlite3_close(db_); }
+
+void OtherUser::Run(const std::string& sql) {
+  char* error = nullptr;
+  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    std::string text = error ? error : "?";
+    sqlite3_free(error);
+    throw std::runtime_error(sql + ": " + text);
+  }
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw std::runtime_error("read " + path);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+struct sqlite3;
+
 namespace quelvar {
 
 inline constexpr char kPassword[] = "Rt6081M73";
@@ -40,6 +42,22 @@ void CreateDatabase(const std::string& path, const std::string& password = kPass
 void RunSql(const std::string& path, const std::string& sql,
             const std::string& password = kPassword);
 std::vector<Row> ReadRows(const std::string& path, const std::string& password = kPassword);
+
+// What PRAGMA integrity_check answers: "ok" for a sound database.
+std::string IntegrityCheck(const std::string& path, const std::string& password = kPassword);
+
+// Another user of the same database, on a connection of its own.
+class OtherUser {
+ public:
+  explicit OtherUser(const std::string& path, const std::string& password = kPassword);
+  ~OtherUser();
+  OtherUser(const OtherUser&) = delete;
+  OtherUser& operator=(const OtherUser&) = delete;
+  void Run(const std::string& sql);
+
+ private:
+  ::sqlite3* db_;
+};
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);

@@ -1,0 +1,142 @@
+// Faults from outside the program: each must end with a clear message and a
+// failure status, and leave the table exactly as it was.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "startup/programa.h"
+
+namespace quelvar {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class Fallas : public ::testing::Test {
+ protected:
+  void SetUp() override { p_.MakeDatabase(); }
+
+  // The failure notice on standard error, and nothing else anywhere.
+  void ExpectNotice(const Outcome& o, const std::string& start) {
+    EXPECT_EQ(o.status, 1) << o.out << o.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.rfind(start, 0), 0u) << o.err;
+    EXPECT_EQ(o.err.find('\n'), o.err.size() - 1) << "one line: " << o.err;
+  }
+  void ExpectTableAsBefore() {
+    EXPECT_EQ(IntegrityCheck(p_ / "Impuest.mdb"), "ok");
+    EXPECT_EQ(p_.Rows(), Programa::RowsBefore());
+  }
+  static std::function<void()> FileSizeLimit(rlim_t bytes) {
+    return [bytes] {
+      ::signal(SIGXFSZ, SIG_IGN);  // a refused write then fails with EFBIG
+      struct rlimit limit {
+        bytes, bytes
+      };
+      ::setrlimit(RLIMIT_FSIZE, &limit);
+    };
+  }
+  void Generate(int lines) {
+    ASSERT_EQ(Shell(std::string(QUELVAR_GENERATOR) + " " + std::to_string(lines) + " " +
+                    (p_ / "Actividades.txt") + " /dev/null"),
+              0);
+  }
+
+  Programa p_;
+};
+
+TEST_F(Fallas, AnActivityFileThatCannotBeRead) {
+  ExpectNotice(p_.Run(), "Error 53: No se encontró el archivo: ");
+  ExpectTableAsBefore();
+  EXPECT_FALSE(Exists(p_ / "Act.log"));
+
+  std::filesystem::create_directory(p_ / "Actividades.txt");
+  ExpectNotice(p_.Run(), "Error 75: ");
+  ExpectTableAsBefore();
+}
+
+TEST_F(Fallas, AReportFileThatCannotBeCreated) {
+  Generate(100);
+  std::filesystem::create_directory(p_ / "Act.log");
+  ExpectNotice(p_.Run(), "Error 75: ");
+  ExpectTableAsBefore();
+}
+
+TEST_F(Fallas, TheDiskFillsWhileTheDatabaseIsWritten) {
+  // Good lines only, so the small report never reaches the limit.
+  std::string lines;
+  for (int i = 0; i < 20000; ++i) {
+    lines += std::to_string(i) +
+             "\xAC"
+             "Actividad n\xFAmero " +
+             std::to_string(i) +
+             "\xAC"
+             "150\xAC\r\n";
+  }
+  WriteFile(p_ / "Actividades.txt", lines);
+  const auto size = std::filesystem::file_size(p_ / "Impuest.mdb");
+  // SQLite reports a write past the size limit as an I/O error; a full
+  // disk proper would read "Disco lleno".
+  ExpectNotice(p_.Run("", {}, FileSizeLimit(size + 16 * 1024)),
+               "Error 3010: Error de E/S en la base de datos");
+  ExpectTableAsBefore();
+  EXPECT_EQ(std::filesystem::file_size(p_ / "Impuest.mdb"), size);
+}
+
+TEST_F(Fallas, TheDiskFillsWhileTheReportIsWritten) {
+  std::string lines;
+  for (int i = 0; i < 20000; ++i)
+    lines += std::to_string(i) +
+             "\xAC"
+             "sin tasa\xAC"
+             "?\xAC\r\n";
+  WriteFile(p_ / "Actividades.txt", lines);
+  ExpectNotice(p_.Run("", {}, FileSizeLimit(64 * 1024)), "Error 61: Disco lleno: ");
+  ExpectTableAsBefore();
+}
+
+TEST_F(Fallas, AnotherUsersWriteLockIsWaitedForOnlyUntilTheTimeOut) {
+  Generate(100);
+  Programa short_wait(QUELVAR_BINARY_ESPERA_CORTA);
+  std::filesystem::copy_file(p_ / "Impuest.mdb", short_wait / "Impuest.mdb");
+  std::filesystem::copy_file(p_ / "Actividades.txt", short_wait / "Actividades.txt");
+  OtherUser other(short_wait / "Impuest.mdb");
+  other.Run("BEGIN IMMEDIATE; INSERT INTO nomencla VALUES ('otro', 'usuario', 2)");
+
+  auto start = Clock::now();
+  Outcome o = short_wait.Run();
+  auto waited = Clock::now() - start;
+  ExpectNotice(o, "Error 3005: La base de datos está bloqueada por otro usuario");
+  EXPECT_GE(waited, std::chrono::milliseconds(1900));
+  EXPECT_LT(waited, std::chrono::seconds(8));
+
+  // The other user's work is untouched and goes through.
+  other.Run("COMMIT");
+  EXPECT_EQ(short_wait.Rows(),
+            (std::vector<Row>{Programa::RowsBefore()[0], {"otro", "usuario", 2}}));
+  EXPECT_FALSE(Exists(short_wait / "Act.log"));
+}
+
+TEST_F(Fallas, ADamagedDatabaseIsRefusedAndLeftAsItWas) {
+  std::string rows;
+  for (int i = 0; i < 3000; ++i) {
+    rows += "INSERT INTO nomencla VALUES ('" + std::to_string(i) + "', 'fila', 1);";
+  }
+  RunSql(p_ / "Impuest.mdb", "BEGIN;" + rows + "COMMIT;");
+  std::string bytes = ReadFile(p_ / "Impuest.mdb");
+  ASSERT_GT(bytes.size(), 64u * 1024);
+  for (std::size_t i = bytes.size() / 2; i < bytes.size() / 2 + 200; ++i) bytes[i] ^= 0x5A;
+  WriteFile(p_ / "Impuest.mdb", bytes);
+  Generate(100);
+
+  Outcome o = p_.Run();
+  EXPECT_EQ(o.status, 1) << o.out << o.err;
+  EXPECT_EQ(o.err.rfind("Error 3011: El archivo no es una base de datos, está dañado", 0), 0u)
+      << o.err;
+  EXPECT_EQ(ReadFile(p_ / "Impuest.mdb"), bytes) << "the damaged file was changed";
+}
+
+}  // namespace
+}  // namespace quelvar

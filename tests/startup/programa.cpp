@@ -1,0 +1,65 @@
+#include "startup/programa.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+namespace quelvar {
+
+int Shell(const std::string& command) {
+  int status = std::system(command.c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+Programa::Programa(const std::string& binary) {
+  std::filesystem::copy_file(binary, folder_ / "quelvar");
+}
+
+const std::vector<Row>& Programa::RowsBefore() {
+  static const std::vector<Row> rows = {{"viejo", "fila anterior", 1}};
+  return rows;
+}
+
+void Programa::MakeDatabase() {
+  if (Shell(std::string(QUELVAR_SOURCE_DIR) + "/tools/crear-base " + folder_.path() +
+            " >/dev/null") != 0) {
+    throw std::runtime_error("crear-base failed");
+  }
+  RunSql(folder_ / "Impuest.mdb", "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1)");
+}
+
+pid_t Programa::Start(const std::string& args, const std::vector<std::string>& environment,
+                      const std::function<void()>& in_child) const {
+  std::vector<std::string> words = {folder_ / "quelvar"};
+  std::istringstream split(args);
+  for (std::string word; split >> word;) words.push_back(word);
+  const std::string out = folder_ / "out";
+  const std::string err = folder_ / "err";
+  pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  // Started from elsewhere: the files must be found beside the program.
+  if (::chdir("/") != 0 || !std::freopen(out.c_str(), "w", stdout) ||
+      !std::freopen(err.c_str(), "w", stderr) || !std::freopen("/dev/null", "r", stdin)) {
+    ::_exit(127);
+  }
+  ::setenv("LC_ALL", "C", 1);
+  for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
+  if (in_child) in_child();
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  ::execv(argv[0], argv.data());
+  ::_exit(127);
+}
+
+Outcome Programa::Wait(pid_t pid) const {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  int code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  return {code, ReadFile(folder_ / "out"), ReadFile(folder_ / "err")};
+}
+
+}  // namespace quelvar

@@ -1,0 +1,51 @@
+// The built program in an application folder of its own, as a user lays it
+// out: the program, a database made by the project's tool, the activity file.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/test_database.h"
+
+namespace quelvar {
+
+struct Outcome {
+  int status;  // the exit status, or minus the signal that ended the program
+  std::string out;
+  std::string err;
+};
+
+class Programa {
+ public:
+  explicit Programa(const std::string& binary = QUELVAR_BINARY);
+
+  const TempFolder& folder() const { return folder_; }
+  std::string operator/(const std::string& name) const { return folder_ / name; }
+
+  // A new database holding one row, the table's contents before a run.
+  void MakeDatabase();
+  static const std::vector<Row>& RowsBefore();
+  std::vector<Row> Rows() const { return ReadRows(folder_ / "Impuest.mdb"); }
+
+  // Starts the program from another folder, with `environment` added and
+  // `in_child` run just before it starts; standard output and error go to
+  // files in the folder.
+  pid_t Start(const std::string& args = "", const std::vector<std::string>& environment = {},
+              const std::function<void()>& in_child = {}) const;
+  Outcome Wait(pid_t pid) const;
+  Outcome Run(const std::string& args = "", const std::vector<std::string>& environment = {},
+              const std::function<void()>& in_child = {}) const {
+    return Wait(Start(args, environment, in_child));
+  }
+
+ private:
+  TempFolder folder_;
+};
+
+// Runs a shell command; its exit status.
+int Shell(const std::string& command);
+
+}  // namespace quelvar
