@@ -2,7 +2,8 @@
 # what is missing first.
 BUILD ?= build
 PACKAGES := cmake ninja-build g++ pkg-config libsqlcipher-dev sqlcipher libgtest-dev \
-  locales libc-bin time bc
+  locales libc-bin time bc clang libclang-rt-14-dev \
+  libgtk-3-dev xvfb xdotool imagemagick desktop-file-utils
 
 .PHONY: deps build test test-sanitize fuzz demo bench clean
 
@@ -23,6 +24,16 @@ build: deps
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
+
+# Each fuzz target for FUZZ_SECONDS, from the seeds under tests/fuzz/corpus;
+# what it finds is kept in $(BUILD)-fuzz/corpus.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B $(BUILD)-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
+	  -DQUELVAR_FUZZ=ON -DBUILD_TESTING=OFF
+	cmake --build $(BUILD)-fuzz --target fuzz_linea fuzz_importacion
+	tools/fuzz $(BUILD)-fuzz $(FUZZ_SECONDS)
 
 # The whole suite again, built with AddressSanitizer and UBSan.
 test-sanitize: deps

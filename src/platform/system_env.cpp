@@ -39,78 +39,66 @@ NumberFormat UserNumberFormat() {
   return format;
 }
 
-class TerminalEnv final : public Env {
- public:
-  TerminalEnv() : progress_on_tty_(::isatty(STDERR_FILENO) == 1) {}
-
-  void ShowMessage(std::string_view text, Icon, std::string_view title) override {
-    EraseProgress();
-    std::string line(title);
-    line.append(": ").append(text).push_back('\n');
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-  }
-
-  void ShowFailureNotice(const Failure& failure) override {
-    EraseProgress();
-    std::fprintf(stderr, "Error %d: %s\n", failure.number(), failure.what());
-    std::fflush(stderr);
-  }
-
-  void SetMousePointer(MousePointer pointer) override {
-    busy_ = pointer == MousePointer::kHourglass;
-    if (!busy_) EraseProgress();
-  }
-
-  void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override {
-    if (!busy_ || !progress_on_tty_ || (++calls_ & 127) != 1) return;
-    auto now = std::chrono::steady_clock::now();
-    if (drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
-    last_draw_ = now;
-    drawn_ = true;
-    std::fprintf(stderr, "\r\033[KImportando actividades: %d líneas leídas, %d rechazadas",
-                 lines_read, lines_rejected);
-    std::fflush(stderr);
-  }
-
-  std::string AppPath() override { return ExecutableFolder(); }
-
-  std::unique_ptr<LineReader> OpenForInput(const std::string& path) override {
-    return OpenFileForInput(path);
-  }
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) override {
-    return OpenFileForOutput(path);
-  }
-
-  const NumberFormat& RegionalSettings() override {
-    if (!number_format_) number_format_ = UserNumberFormat();
-    return *number_format_;
-  }
-
-  DBEngine& Engine() override {
-    if (!engine_) engine_ = NewSqlCipherEngine();
-    return *engine_;
-  }
-
- private:
-  void EraseProgress() {
-    if (!drawn_) return;
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
-    drawn_ = false;
-  }
-
-  const bool progress_on_tty_;
-  bool busy_ = false;
-  bool drawn_ = false;
-  unsigned calls_ = 0;
-  std::chrono::steady_clock::time_point last_draw_{};
-  std::optional<NumberFormat> number_format_;
-  std::unique_ptr<DBEngine> engine_;
-};
-
 }  // namespace
 
-std::unique_ptr<Env> NewTerminalEnv() { return std::make_unique<TerminalEnv>(); }
+TerminalEnv::TerminalEnv() : progress_on_tty_(::isatty(STDERR_FILENO) == 1) {}
+
+void TerminalEnv::ShowMessage(std::string_view text, Icon, std::string_view title) {
+  EraseProgress();
+  std::string line(title);
+  line.append(": ").append(text).push_back('\n');
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fflush(stdout);
+}
+
+void TerminalEnv::ShowFailureNotice(const Failure& failure) {
+  EraseProgress();
+  std::fprintf(stderr, "Error %d: %s\n", failure.number(), failure.what());
+  std::fflush(stderr);
+}
+
+void TerminalEnv::SetMousePointer(MousePointer pointer) {
+  busy_ = pointer == MousePointer::kHourglass;
+  if (!busy_) EraseProgress();
+}
+
+void TerminalEnv::ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) {
+  // Called for every line: the clock is read only every 128 calls.
+  if (!busy_ || !progress_on_tty_ || (++calls_ & 127) != 1) return;
+  auto now = std::chrono::steady_clock::now();
+  if (drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
+  last_draw_ = now;
+  drawn_ = true;
+  std::fprintf(stderr, "\r\033[KImportando actividades: %d líneas leídas, %d rechazadas",
+               lines_read, lines_rejected);
+  std::fflush(stderr);
+}
+
+void TerminalEnv::EraseProgress() {
+  if (!drawn_) return;
+  std::fputs("\r\033[K", stderr);
+  std::fflush(stderr);
+  drawn_ = false;
+}
+
+std::string TerminalEnv::AppPath() { return ExecutableFolder(); }
+
+std::unique_ptr<LineReader> TerminalEnv::OpenForInput(const std::string& path) {
+  return OpenFileForInput(path);
+}
+
+std::unique_ptr<LineWriter> TerminalEnv::OpenForOutput(const std::string& path) {
+  return OpenFileForOutput(path);
+}
+
+const NumberFormat& TerminalEnv::RegionalSettings() {
+  if (!number_format_) number_format_ = UserNumberFormat();
+  return *number_format_;
+}
+
+DBEngine& TerminalEnv::Engine() {
+  if (!engine_) engine_ = NewSqlCipherEngine();
+  return *engine_;
+}
 
 }  // namespace quelvar

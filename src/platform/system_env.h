@@ -1,7 +1,9 @@
 // The real platform on Linux.
 #pragma once
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include "platform/env.h"
 
@@ -11,6 +13,30 @@ namespace quelvar {
 // for nobody, so the program also runs unattended from scripts; the failure
 // notice goes to standard error. While the pointer is the hourglass and
 // standard error is a terminal, one live progress line stands there.
-std::unique_ptr<Env> NewTerminalEnv();
+class TerminalEnv : public Env {
+ public:
+  TerminalEnv();
+
+  void ShowMessage(std::string_view text, Icon icon, std::string_view title) override;
+  void ShowFailureNotice(const Failure& failure) override;
+  void SetMousePointer(MousePointer pointer) override;
+  void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override;
+  std::string AppPath() override;
+  std::unique_ptr<LineReader> OpenForInput(const std::string& path) override;
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) override;
+  const NumberFormat& RegionalSettings() override;
+  DBEngine& Engine() override;
+
+ private:
+  void EraseProgress();
+
+  const bool progress_on_tty_;
+  bool busy_ = false;
+  bool drawn_ = false;
+  unsigned calls_ = 0;
+  std::chrono::steady_clock::time_point last_draw_{};
+  std::optional<NumberFormat> number_format_;
+  std::unique_ptr<DBEngine> engine_;
+};
 
 }  // namespace quelvar

@@ -4,6 +4,9 @@
 #include <new>
 
 #include "platform/system_env.h"
+#ifdef QUELVAR_DESKTOP
+#include "platform/desktop_env.h"
+#endif
 #include "startup/form1.h"
 
 #ifndef QUELVAR_VERSION
@@ -49,7 +52,11 @@ int main(int argc, char** argv) {
     return kSalidaUso;
   }
 
-  std::unique_ptr<quelvar::Env> entorno = quelvar::NewTerminalEnv();
+  std::unique_ptr<quelvar::Env> entorno;
+#ifdef QUELVAR_DESKTOP
+  entorno = quelvar::NewDesktopEnv();
+#endif
+  if (!entorno) entorno = std::make_unique<quelvar::TerminalEnv>();
   try {
     quelvar::Form1 form(*entorno);
     form.Form_Load();

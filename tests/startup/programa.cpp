@@ -46,6 +46,9 @@ pid_t Programa::Start(const std::string& args, const std::vector<std::string>& e
     ::_exit(127);
   }
   ::setenv("LC_ALL", "C", 1);
+  // Terminal mode: no dialog may wait for a click that never comes.
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
   for (const std::string& setting : environment) ::putenv(const_cast<char*>(setting.c_str()));
   if (in_child) in_child();
   std::vector<char*> argv;

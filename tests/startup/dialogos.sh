@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# The program under a real X server: each dialog must appear alone, carry the
+# right title and give way to the next when Enter is pressed, in the order the
+# run sequence sets; a screenshot of each is kept for people to look at.
+#   dialogos.sh PROGRAM SOURCE_DIR SCREENSHOT_DIR
+set -euo pipefail
+program=$1
+top=$2
+shots=$3
+mkdir -p "$shots"
+work=$(mktemp -d)
+xvfb=
+cleanup() {
+  [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FALLA: $*" >&2
+  exit 1
+}
+
+for n in $(seq 90 190); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
+    display=":$n"
+    break
+  fi
+done
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+export DISPLAY=$display
+for _ in $(seq 100); do
+  xdotool getmouselocation >/dev/null 2>&1 && break
+  sleep 0.1
+done
+xdotool getmouselocation >/dev/null 2>&1 || fail "Xvfb did not start on $display"
+
+# Mapped windows that carry a title: the root and GTK's helpers carry none.
+visible() { xdotool search --onlyvisible --name '.+' 2>/dev/null || true; }
+
+# Waits for the next dialog, checks it is alone and titled $1, keeps a
+# screenshot as $2.png and presses Enter.
+answer() {
+  local title=$1 shot=$2 windows=
+  for _ in $(seq 100); do
+    windows=$(visible)
+    [ -n "$windows" ] && break
+    sleep 0.1
+  done
+  [ -n "$windows" ] || fail "$shot: no dialog appeared within 10 s"
+  sleep 0.3  # let it draw, and let any other window show itself
+  windows=$(visible)
+  [ "$(echo "$windows" | wc -l)" -eq 1 ] || fail "$shot: $(echo "$windows" | wc -l) windows"
+  local actual
+  actual=$(xdotool getwindowname "$windows")
+  [ "$actual" = "$title" ] || fail "$shot: title '$actual', expected '$title'"
+  import -window "$windows" "$shots/$shot.png"
+  xdotool windowfocus --sync "$windows" key Return
+  for _ in $(seq 50); do
+    visible | grep -qx "$windows" || return 0
+    sleep 0.1
+  done
+  fail "$shot: the dialog stayed after Enter"
+}
+
+# Waits for the program to end; checks its exit status and output lines.
+finish() {
+  local pid=$1 expected=$2 status=0
+  for _ in $(seq 100); do
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -0 "$pid" 2>/dev/null && fail "the program did not end after its last dialog"
+  wait "$pid" || status=$?
+  [ "$status" -eq "$expected" ] || fail "exit status $status, expected $expected"
+  [ -z "$(visible)" ] || fail "a window is left"
+}
+
+folder() {
+  rm -rf "$work/app"
+  mkdir -p "$work/app"
+  cp "$program" "$work/app/quelvar"
+}
+
+# A normal import.
+folder
+"$top/tools/crear-base" "$work/app" >/dev/null
+printf '1\xacUno\xac100\xac\r\n2\xacDos\xac200\xac\r\n' >"$work/app/Actividades.txt"
+"$work/app/quelvar" >"$work/out" &
+pid=$!
+answer Quelvar importacion-1-informe
+answer Quelvar importacion-2-fin
+finish "$pid" 0
+grep -q '^Quelvar: Ha terminado el proceso de importación.$' "$work/out" || fail "no closing line"
+
+# A malformed third line.
+folder
+"$top/tools/crear-base" "$work/app" >/dev/null
+printf '1\xacUno\xac100\xac\r\n2\xacDos\xac200\xac\r\n3\xacTres\xac300\r\n' >"$work/app/Actividades.txt"
+"$work/app/quelvar" >"$work/out" &
+pid=$!
+answer Error estructura-1-error
+answer Quelvar estructura-2-fin
+finish "$pid" 3
+
+# No database.
+folder
+"$work/app/quelvar" >"$work/out" &
+pid=$!
+answer Quelvar sin-base
+finish "$pid" 2
+grep -q '^Quelvar: No es posible conectarse a la base.$' "$work/out" || fail "no failure line"
+
+echo "dialogs: all shown in order; screenshots in $shots"
