@@ -8,7 +8,8 @@
 
 namespace quelvar {
 
-// Nothing when no display can be opened.
+// The dialogs come from the module "quelvar-dialogos.so" beside the program.
+// Nothing when there is no display, no module, or the display cannot be opened.
 std::unique_ptr<Env> NewDesktopEnv();
 
 }  // namespace quelvar

@@ -3,10 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "platform/system_env.h"
-#ifdef QUELVAR_DESKTOP
 #include "platform/desktop_env.h"
-#endif
+#include "platform/system_env.h"
 #include "startup/form1.h"
 
 #ifndef QUELVAR_VERSION
@@ -52,10 +50,7 @@ int main(int argc, char** argv) {
     return kSalidaUso;
   }
 
-  std::unique_ptr<quelvar::Env> entorno;
-#ifdef QUELVAR_DESKTOP
-  entorno = quelvar::NewDesktopEnv();
-#endif
+  std::unique_ptr<quelvar::Env> entorno = quelvar::NewDesktopEnv();
   if (!entorno) entorno = std::make_unique<quelvar::TerminalEnv>();
   try {
     quelvar::Form1 form(*entorno);

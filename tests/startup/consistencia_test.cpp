@@ -51,7 +51,12 @@ TEST(Consistencia, AKilledImportLeavesTheOldTableOrTheNewOneNeverAMix) {
     std::filesystem::copy_file(before, p / "Impuest.mdb",
                                std::filesystem::copy_options::overwrite_existing);
     pid_t pid = p.Start();
-    std::this_thread::sleep_for(duration * k / (kills + 1));
+    // Half the kills spread over the whole run, half over its last sixth,
+    // where the new table is written out and committed.
+    const int half = kills / 2;
+    std::this_thread::sleep_for(k <= half ? duration * k / (half + 1)
+                                          : duration * 5 / 6 +
+                                                duration * (k - half) / (6 * (kills - half + 1)));
     ::kill(pid, SIGKILL);
     Outcome o = p.Wait(pid);
     if (o.status == 0) ++finished;

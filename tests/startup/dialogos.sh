@@ -80,6 +80,7 @@ folder() {
   rm -rf "$work/app"
   mkdir -p "$work/app"
   cp "$program" "$work/app/quelvar"
+  cp "$(dirname "$program")/quelvar-dialogos.so" "$work/app/"
 }
 
 # A normal import.

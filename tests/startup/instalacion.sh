@@ -16,6 +16,7 @@ cmake --install "$build" --prefix "$app" >/dev/null
 for f in quelvar crear-base Quelvar.desktop; do
   [ -x "$app/$f" ] || fail "$f missing from the application folder"
 done
+[ -f "$app/quelvar-dialogos.so" ] || fail "the dialogs module is missing"
 desktop-file-validate "$app/Quelvar.desktop" || fail "invalid launcher"
 
 "$app/crear-base" "$app" >/dev/null
