@@ -110,6 +110,24 @@ TEST_F(ProgramaTest, TheRateFollowsTheUsersDecimalSeparator) {
   }
 }
 
+TEST_F(ProgramaTest, OnATerminalAProgressLineStandsWhileItImportsAndIsErased) {
+  p_.MakeDatabase();
+  WriteFile(p_ / "Actividades.txt", std::string(kUnaLinea) +
+                                        "2\xAC"
+                                        "Dos\xAC"
+                                        "x\xAC\r\n");
+  // `script` gives the program a terminal for standard output and error.
+  ASSERT_EQ(Shell("cd / && env -u DISPLAY -u WAYLAND_DISPLAY LC_ALL=C script -qec " +
+                  (p_ / "quelvar") + " /dev/null >" + (p_ / "tty")),
+            0);
+  const std::string tty = ReadFile(p_ / "tty");
+  const std::string progress = "\r\033[KImportando actividades: ";
+  const std::size_t drawn = tty.find(progress);
+  ASSERT_NE(drawn, std::string::npos) << tty;
+  const std::size_t erased = tty.find("\r\033[K", drawn + progress.size());
+  EXPECT_LT(erased, tty.find("Quelvar: Se gener")) << tty;
+}
+
 TEST_F(ProgramaTest, ArgumentsNeverStartAnImport) {
   p_.MakeDatabase();
   WriteFile(p_ / "Actividades.txt", kUnaLinea);
