@@ -36,10 +36,20 @@ TEST(Consistencia, AKilledImportLeavesTheOldTableOrTheNewOneNeverAMix) {
   std::filesystem::copy_file(p / "Impuest.mdb", before);
   const std::vector<Row> old_rows = p.Rows();
 
-  // One complete run gives the new table and the time a run takes.
-  auto start = Clock::now();
-  ASSERT_EQ(p.Run().status, 0);
-  const auto duration = Clock::now() - start;
+  // Complete runs give the new table and the time a run takes: the shortest
+  // of three, as the first run of a fresh file tends to be the slowest.
+  auto restore = [&] {
+    std::filesystem::remove(p / "Impuest.mdb-journal");
+    std::filesystem::copy_file(before, p / "Impuest.mdb",
+                               std::filesystem::copy_options::overwrite_existing);
+  };
+  Clock::duration duration = Clock::duration::max();
+  for (int i = 0; i < 3; ++i) {
+    restore();
+    auto start = Clock::now();
+    ASSERT_EQ(p.Run().status, 0);
+    duration = std::min(duration, Clock::now() - start);
+  }
   const std::vector<Row> new_rows = p.Rows();
   ASSERT_GT(new_rows.size(), old_rows.size());
 
@@ -47,9 +57,7 @@ TEST(Consistencia, AKilledImportLeavesTheOldTableOrTheNewOneNeverAMix) {
   int new_seen = 0;
   int finished = 0;
   for (int k = 1; k <= kills; ++k) {
-    std::filesystem::remove(p / "Impuest.mdb-journal");
-    std::filesystem::copy_file(before, p / "Impuest.mdb",
-                               std::filesystem::copy_options::overwrite_existing);
+    restore();
     pid_t pid = p.Start();
     // Half the kills spread over the whole run, half over its last sixth,
     // where the new table is written out and committed.
