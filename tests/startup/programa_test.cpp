@@ -128,6 +128,17 @@ TEST_F(ProgramaTest, OnATerminalAProgressLineStandsWhileItImportsAndIsErased) {
   EXPECT_LT(erased, tty.find("Quelvar: Se gener")) << tty;
 }
 
+TEST_F(ProgramaTest, ThroughALinkTheFilesAreThoseBesideTheProgramItself) {
+  p_.MakeDatabase();
+  WriteFile(p_ / "Actividades.txt", kUnaLinea);
+  TempFolder elsewhere;
+  std::filesystem::create_symlink(p_ / "quelvar", elsewhere / "quelvar");
+  ASSERT_EQ(Shell("cd " + elsewhere.path() + " && env -u DISPLAY ./quelvar >/dev/null"), 0);
+  EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"1", "Uno", 1}}));
+  EXPECT_TRUE(Exists(p_ / "Act.log"));
+  EXPECT_FALSE(Exists(elsewhere / "Act.log"));
+}
+
 TEST_F(ProgramaTest, ArgumentsNeverStartAnImport) {
   p_.MakeDatabase();
   WriteFile(p_ / "Actividades.txt", kUnaLinea);
