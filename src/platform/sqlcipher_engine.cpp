@@ -154,8 +154,6 @@ class SqlDatabase final : public Database {
     sqlite3_close_v2(db_);
   }
 
-  sqlite3* handle() { return db_; }
-
   void Execute(std::string_view sql) override {
     std::string text(sql);
     deadline_.Arm();
@@ -219,7 +217,8 @@ class SqlCipherEngine final : public DBEngine {
                                          std::string_view connect) override {
     sqlite3* raw = nullptr;
     // Without SQLITE_OPEN_CREATE a missing file fails instead of being made.
-    int flags = (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_FULLMUTEX;
+    // One thread uses the connection: SQLite's own locking would only cost.
+    int flags = (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
     int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
     auto db = std::make_unique<SqlDatabase>(raw);
     if (rc != SQLITE_OK) throw EngineFailure(rc, raw);
