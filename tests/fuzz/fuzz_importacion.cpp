@@ -113,7 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(cuenta.ColumnDouble(0) == insertados);
     cuenta.Reset();
   } else {
-    for (const std::string& linea : informe) FUZZ_CHECK(linea.find("Total de registros") != 0);
+    // No totals: their block opens with an empty line, and an empty input
+    // line is always malformed, so it is never listed.
+    for (std::size_t i = 1; i < informe.size(); ++i) FUZZ_CHECK(!informe[i].empty());
   }
   for (std::size_t i = 1; i <= listadas; ++i) FUZZ_CHECK(entradas[informe[i]]-- > 0);
 
