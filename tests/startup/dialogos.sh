@@ -15,8 +15,14 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+pid=
 fail() {
   echo "FALLA: $*" >&2
+  if [ -n "$pid" ]; then
+    if kill -0 "$pid" 2>/dev/null; then echo "the program is still running" >&2; fi
+    echo "its output:" >&2
+    cat "$work/out" "$work/err" >&2 2>/dev/null || true
+  fi
   exit 1
 }
 
@@ -26,7 +32,9 @@ for n in $(seq 90 190); do
     break
   fi
 done
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# -noreset: by default the server resets whenever its last client leaves, and a
+# program connecting during that reset is refused.
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=$display
 for _ in $(seq 100); do
@@ -42,12 +50,13 @@ visible() { xdotool search --onlyvisible --name '.+' 2>/dev/null || true; }
 # screenshot as $2.png and presses Enter.
 answer() {
   local title=$1 shot=$2 windows=
-  for _ in $(seq 100); do
+  # Generous: a sanitized build on a loaded machine starts slowly.
+  for _ in $(seq 300); do
     windows=$(visible)
     [ -n "$windows" ] && break
     sleep 0.1
   done
-  [ -n "$windows" ] || fail "$shot: no dialog appeared within 10 s"
+  [ -n "$windows" ] || fail "$shot: no dialog appeared within 30 s"
   sleep 0.3  # let it draw, and let any other window show itself
   windows=$(visible)
   [ "$(echo "$windows" | wc -l)" -eq 1 ] || fail "$shot: $(echo "$windows" | wc -l) windows"
@@ -87,7 +96,7 @@ folder() {
 folder
 "$top/tools/crear-base" "$work/app" >/dev/null
 printf '1\xacUno\xac100\xac\r\n2\xacDos\xac200\xac\r\n' >"$work/app/Actividades.txt"
-"$work/app/quelvar" >"$work/out" &
+"$work/app/quelvar" >"$work/out" 2>"$work/err" &
 pid=$!
 answer Quelvar importacion-1-informe
 answer Quelvar importacion-2-fin
@@ -98,7 +107,7 @@ grep -q '^Quelvar: Ha terminado el proceso de importación.$' "$work/out" || fai
 folder
 "$top/tools/crear-base" "$work/app" >/dev/null
 printf '1\xacUno\xac100\xac\r\n2\xacDos\xac200\xac\r\n3\xacTres\xac300\r\n' >"$work/app/Actividades.txt"
-"$work/app/quelvar" >"$work/out" &
+"$work/app/quelvar" >"$work/out" 2>"$work/err" &
 pid=$!
 answer Error estructura-1-error
 answer Quelvar estructura-2-fin
@@ -106,7 +115,7 @@ finish "$pid" 3
 
 # No database.
 folder
-"$work/app/quelvar" >"$work/out" &
+"$work/app/quelvar" >"$work/out" 2>"$work/err" &
 pid=$!
 answer Quelvar sin-base
 finish "$pid" 2
