@@ -139,6 +139,17 @@ TEST_F(ProgramaTest, ThroughALinkTheFilesAreThoseBesideTheProgramItself) {
   EXPECT_FALSE(Exists(elsewhere / "Act.log"));
 }
 
+TEST_F(ProgramaTest, ADisplayThatCannotBeOpenedLeavesTheTerminalLines) {
+  p_.MakeDatabase();
+  WriteFile(p_ / "Actividades.txt", kUnaLinea);
+  const std::string module =
+      std::filesystem::path(QUELVAR_BINARY).parent_path() / "quelvar-dialogos.so";
+  if (Exists(module)) std::filesystem::copy_file(module, p_ / "quelvar-dialogos.so");
+  Outcome o = p_.Run("", {"DISPLAY=:9999"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, std::string(kGenerado) + kFin);
+}
+
 TEST_F(ProgramaTest, ArgumentsNeverStartAnImport) {
   p_.MakeDatabase();
   WriteFile(p_ / "Actividades.txt", kUnaLinea);
