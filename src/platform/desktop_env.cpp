@@ -47,7 +47,7 @@ std::unique_ptr<Env> NewDesktopEnv() {
   }
   std::string module;
   try {
-    module = TerminalEnv().AppPath() + "/quelvar-dialogos.so";
+    module = ExecutableFolder() + "/quelvar-dialogos.so";
   } catch (const Failure&) {
     return nullptr;
   }

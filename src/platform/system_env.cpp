@@ -10,7 +10,6 @@
 #include <string>
 
 namespace quelvar {
-namespace {
 
 std::string ExecutableFolder() {
   std::string path(4096, '\0');
@@ -26,6 +25,8 @@ std::string ExecutableFolder() {
   std::size_t slash = path.rfind('/');
   return slash == 0 ? std::string() : path.substr(0, slash);
 }
+
+namespace {
 
 NumberFormat UserNumberFormat() {
   NumberFormat format;

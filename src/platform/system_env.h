@@ -4,10 +4,15 @@
 #include <chrono>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "platform/env.h"
 
 namespace quelvar {
+
+// The folder that holds the running executable, links resolved, without a
+// trailing separator.
+std::string ExecutableFolder();
 
 // Message boxes become lines on standard output ("<title>: <text>") that wait
 // for nobody, so the program also runs unattended from scripts; the failure
