@@ -1,22 +1,13 @@
 # The two commands a user needs: `make demo` and `make test`. Both install
 # what is missing first.
 BUILD ?= build
-PACKAGES := cmake ninja-build g++ pkg-config libsqlcipher-dev sqlcipher libgtest-dev \
-  locales libc-bin time bc clang libclang-rt-14-dev \
-  libgtk-3-dev xvfb xdotool imagemagick desktop-file-utils
 
 .PHONY: deps build test test-sanitize fuzz demo bench clean
 
+# The Debian packages every target below needs; apt's log goes to
+# $(BUILD)/deps.log, named on the terminal when something fails.
 deps:
-	@missing=$$(for p in $(PACKAGES); do \
-	    dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q 'install ok installed' || echo $$p; \
-	  done); \
-	if [ -n "$$missing" ]; then \
-	  echo "Instalando: $$missing"; \
-	  if [ "$$(id -u)" -eq 0 ]; then sudo=; else sudo=sudo; fi; \
-	  $$sudo apt-get update -qq && \
-	  DEBIAN_FRONTEND=noninteractive $$sudo apt-get install -y -qq $$missing; \
-	fi
+	@tools/dependencias $(BUILD)/deps.log
 
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja
