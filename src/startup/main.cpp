@@ -29,6 +29,7 @@ constexpr char kUso[] =
     "  1  un error detuvo el programa; la tabla queda como estaba\n"
     "  2  no es posible conectarse a la base\n"
     "  3  la estructura del archivo es incorrecta; quedan las líneas anteriores\n"
+    "  64 se dieron argumentos; no se hizo nada\n"
     "\n"
     "Opciones:\n"
     "  --help     muestra esta ayuda\n"
