@@ -4,10 +4,11 @@ BUILD ?= build
 
 .PHONY: deps build test test-sanitize fuzz demo bench clean
 
-# The Debian packages every target below needs; apt's log goes to
-# $(BUILD)/deps.log, named on the terminal when something fails.
+# The Debian packages every target below needs, then the engine's source;
+# their logs go to $(BUILD)/, named on the terminal when something fails.
 deps:
 	@tools/dependencias $(BUILD)/deps.log
+	@tools/motor $(BUILD)/motor.log
 
 build: deps
 	cmake -S . -B $(BUILD) -G Ninja

@@ -58,9 +58,18 @@ class DBEngine {
   // cannot be opened as `read_only` asks.
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive,
                                                  bool read_only, std::string_view connect) = 0;
+  // Creates a new database file, encrypted under the password of `connect`,
+  // and runs `schema` in it. Never replaces a file: the database is built
+  // under a temporary name beside `name` and given that name only if no file
+  // has it; otherwise it fails with "file already exists" (58).
+  virtual void CreateDatabase(const std::string& name, std::string_view connect,
+                              std::string_view schema) = 0;
 };
 
 std::unique_ptr<DBEngine> NewSqlCipherEngine();
+
+// The engine's name and version, and SQLite's, for a user reporting a problem.
+std::string EngineVersion();
 
 // A transaction that rolls back unless committed, so a failure that unwinds
 // past it leaves the database as it was.

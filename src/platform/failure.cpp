@@ -25,6 +25,8 @@ Failure FileFailure(int errno_value, const std::string& path) {
     case EFBIG:
     case EDQUOT:
       return Failure(FailureKind::kOther, 61, "Disco lleno: " + path);
+    case EEXIST:
+      return Failure(FailureKind::kOther, 58, "El archivo ya existe: " + path);
     case ENOMEM:
       return OutOfMemoryFailure();
     case EIO:

@@ -1,9 +1,10 @@
-// The database engine on SQLCipher: SQLite with the file encrypted under the
-// database password.
-#define SQLITE_HAS_CODEC 1
+// The database engine: SQLite3 Multiple Ciphers, built into the program and
+// set up for the SQLCipher version 3 file format, the file encrypted under
+// the database password.
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 
 #include "platform/database.h"
 #include "platform/failure.h"
+#include "platform/file_system.h"
 
 namespace quelvar {
 
@@ -181,6 +183,9 @@ class SqlDatabase final : public Database {
     return static_cast<std::int16_t>(deadline_.seconds());
   }
 
+  bool ReadOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
+  Failure Failed(int rc) const { return EngineFailure(rc, db_); }
+
   void BeginTrans() override { Execute("BEGIN IMMEDIATE"); }
   void CommitTrans() override { Execute("COMMIT"); }
   void Rollback() override {
@@ -211,28 +216,30 @@ std::string PasswordOf(std::string_view connect) {
   return {};
 }
 
+// A connection to `name` with the password of `connect` given; nothing is
+// read yet. Without SQLITE_OPEN_CREATE a missing file fails instead of being
+// made. One thread uses the connection: SQLite's own locking would only cost.
+std::unique_ptr<SqlDatabase> Connect(const std::string& name, int flags, std::string_view connect) {
+  sqlite3* raw = nullptr;
+  int rc = sqlite3_open_v2(name.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  auto db = std::make_unique<SqlDatabase>(raw);
+  if (rc != SQLITE_OK) throw EngineFailure(rc, raw);
+  std::string password = PasswordOf(connect);
+  if (!password.empty()) {
+    rc = sqlite3_key(raw, password.data(), static_cast<int>(password.size()));
+    if (rc != SQLITE_OK) throw EngineFailure(rc, raw);
+  }
+  return db;
+}
+
 class SqlCipherEngine final : public DBEngine {
  public:
   std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive, bool read_only,
                                          std::string_view connect) override {
-    sqlite3* raw = nullptr;
-    // Without SQLITE_OPEN_CREATE a missing file fails instead of being made.
-    // One thread uses the connection: SQLite's own locking would only cost.
-    int flags = (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
-    int rc = sqlite3_open_v2(name.c_str(), &raw, flags, nullptr);
-    auto db = std::make_unique<SqlDatabase>(raw);
-    if (rc != SQLITE_OK) throw EngineFailure(rc, raw);
-
-    std::string password = PasswordOf(connect);
-    if (!password.empty()) {
-      rc = sqlite3_key(raw, password.data(), static_cast<int>(password.size()));
-      if (rc != SQLITE_OK) throw EngineFailure(rc, raw);
-    }
+    auto db = Connect(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, connect);
     // SQLite quietly falls back to read-only when the file is not writable;
     // a run that must write is better refused here than at its first write.
-    if (!read_only && sqlite3_db_readonly(raw, "main") == 1) {
-      throw EngineFailure(SQLITE_READONLY, raw);
-    }
+    if (!read_only && db->ReadOnly()) throw db->Failed(SQLITE_READONLY);
     if (exclusive) db->Execute("PRAGMA locking_mode = EXCLUSIVE");
     // Reading the schema proves the key now: a wrong password, a plain file or
     // one that is no database fails here. No busy handler is set yet, so a
@@ -244,16 +251,28 @@ class SqlCipherEngine final : public DBEngine {
     db->Execute("PRAGMA cache_size = -16384");
     return db;
   }
+
+  void CreateDatabase(const std::string& name, std::string_view connect,
+                      std::string_view schema) override {
+    if (FileExists(name)) throw FileFailure(EEXIST, name);
+    const std::string temporary = CreateTemporaryFile(name);
+    try {
+      // SQLite takes the empty file for a new database.
+      Connect(temporary, SQLITE_OPEN_READWRITE, connect)->Execute(schema);
+      if (!MoveWithoutReplacing(temporary, name)) throw FileFailure(EEXIST, name);
+    } catch (...) {
+      RemoveFile(temporary);
+      throw;
+    }
+  }
 };
 
 }  // namespace
 
-std::unique_ptr<DBEngine> NewSqlCipherEngine() {
-  // Memory statistics cost a global lock on every allocation and nobody
-  // reads them. Only possible before SQLite first starts; later it is a no-op.
-  static const int unused = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-  (void)unused;
-  return std::make_unique<SqlCipherEngine>();
+std::unique_ptr<DBEngine> NewSqlCipherEngine() { return std::make_unique<SqlCipherEngine>(); }
+
+std::string EngineVersion() {
+  return std::string(sqlite3mc_version()) + " (SQLite " + sqlite3_libversion() + ")";
 }
 
 }  // namespace quelvar

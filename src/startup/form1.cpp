@@ -6,8 +6,6 @@
 namespace quelvar {
 
 namespace {
-constexpr std::string_view kArchivoBase = "Impuest.mdb";
-constexpr std::string_view kConexion = ";pwd=Rt6081M73";
 #ifdef QUELVAR_TIEMPO_ESPERA_PRUEBA
 // Only a test build waits less, to prove that waiting ends.
 constexpr std::int16_t kTiempoEspera = QUELVAR_TIEMPO_ESPERA_PRUEBA;

@@ -9,6 +9,11 @@
 
 namespace quelvar {
 
+// The database Conectar_Base opens, in the application folder, and the
+// connect string that gives its password. The database tool makes the same.
+inline constexpr std::string_view kArchivoBase = "Impuest.mdb";
+inline constexpr std::string_view kConexion = ";pwd=Rt6081M73";
+
 // How a run that was not cut short by a failure ended; the values are the
 // program's exit statuses.
 enum class Desenlace {

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      std::puts("quelvar " QUELVAR_VERSION);
+      std::printf("quelvar %s\nmotor: %s\n", QUELVAR_VERSION, quelvar::EngineVersion().c_str());
       return 0;
     }
     std::fputs(kUso, stderr);

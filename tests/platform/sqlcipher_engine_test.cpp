@@ -1,4 +1,3 @@
-#define SQLITE_HAS_CODEC 1
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>

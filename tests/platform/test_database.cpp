@@ -1,4 +1,3 @@
-#define SQLITE_HAS_CODEC 1
 #include "platform/test_database.h"
 
 #include <sqlite3.h>
@@ -119,6 +118,19 @@ void OtherUser::Run(const std::string& sql) {
     sqlite3_free(error);
     throw std::runtime_error(sql + ": " + text);
   }
+}
+
+std::string ShellSql(const std::string& path, const std::string& sql) {
+  const std::string script = path + ".sql";
+  const std::string out = path + ".out";
+  WriteFile(script, "PRAGMA key = '" + std::string(kPassword) + "';\n" + sql + "\n");
+  const std::string command = "sqlcipher -bail '" + path + "' <'" + script + "' >'" + out + "' 2>&1";
+  const int status = std::system(command.c_str());
+  std::string printed = ReadFile(out);
+  std::filesystem::remove(script);
+  std::filesystem::remove(out);
+  if (status != 0) throw std::runtime_error("sqlcipher: " + printed);
+  return printed;
 }
 
 std::string ReadFile(const std::string& path) {

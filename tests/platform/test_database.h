@@ -59,6 +59,10 @@ class OtherUser {
   ::sqlite3* db_;
 };
 
+// Runs `sql` in Debian's sqlcipher shell on the database at `path` (created if
+// missing), keyed with the program's password; what the shell printed.
+std::string ShellSql(const std::string& path, const std::string& sql);
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool Exists(const std::string& path);

@@ -2,11 +2,11 @@
 # The program under a real X server: each dialog must appear alone, carry the
 # right title and give way to the next when Enter is pressed, in the order the
 # run sequence sets; a screenshot of each is kept for people to look at.
-#   dialogos.sh PROGRAM SOURCE_DIR SCREENSHOT_DIR
+#   dialogos.sh PROGRAM SCREENSHOT_DIR   (the database tool crear-base beside PROGRAM)
 set -euo pipefail
 program=$1
-top=$2
-shots=$3
+shots=$2
+crear_base="$(dirname "$program")/crear-base"
 mkdir -p "$shots"
 work=$(mktemp -d)
 xvfb=
@@ -94,7 +94,7 @@ folder() {
 
 # A normal import.
 folder
-"$top/tools/crear-base" "$work/app" >/dev/null
+"$crear_base" "$work/app" >/dev/null
 printf '1\xacUno\xac100\xac\r\n2\xacDos\xac200\xac\r\n' >"$work/app/Actividades.txt"
 "$work/app/quelvar" >"$work/out" 2>"$work/err" &
 pid=$!
@@ -105,7 +105,7 @@ grep -q '^Quelvar: Ha terminado el proceso de importación.$' "$work/out" || fai
 
 # A malformed third line.
 folder
-"$top/tools/crear-base" "$work/app" >/dev/null
+"$crear_base" "$work/app" >/dev/null
 printf '1\xacUno\xac100\xac\r\n2\xacDos\xac200\xac\r\n3\xacTres\xac300\r\n' >"$work/app/Actividades.txt"
 "$work/app/quelvar" >"$work/out" 2>"$work/err" &
 pid=$!

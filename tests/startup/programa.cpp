@@ -24,7 +24,7 @@ const std::vector<Row>& Programa::RowsBefore() {
 }
 
 void Programa::MakeDatabase() {
-  if (Shell(std::string(QUELVAR_SOURCE_DIR) + "/tools/crear-base " + folder_.path() +
+  if (Shell(std::string(QUELVAR_CREAR_BASE) + " " + folder_.path() +
             " >/dev/null") != 0) {
     throw std::runtime_error("crear-base failed");
   }

@@ -159,6 +159,7 @@ TEST_F(ProgramaTest, ArgumentsNeverStartAnImport) {
   Outcome version = p_.Run("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("quelvar ", 0), 0u);
+  EXPECT_NE(version.out.find("motor: SQLite3 Multiple Ciphers "), std::string::npos) << version.out;
   Outcome wrong = p_.Run("Actividades.txt");
   EXPECT_EQ(wrong.status, 64);
   EXPECT_EQ(wrong.out, "");
@@ -169,10 +170,37 @@ TEST_F(ProgramaTest, ArgumentsNeverStartAnImport) {
 
 TEST_F(ProgramaTest, TheDatabaseToolNeverOverwrites) {
   p_.MakeDatabase();
-  std::string tool = std::string(QUELVAR_SOURCE_DIR) + "/tools/crear-base ";
+  std::string tool = std::string(QUELVAR_CREAR_BASE) + " ";
   EXPECT_EQ(Shell(tool + p_.folder().path() + " 2>/dev/null"), 1);
   EXPECT_EQ(p_.Rows(), Programa::RowsBefore());
   EXPECT_EQ(Shell(tool + (p_ / "no-existe") + " 2>/dev/null"), 1);
+  for (const auto& entry : std::filesystem::directory_iterator(p_.folder().path())) {
+    EXPECT_EQ(entry.path().filename().string().rfind(".Impuest", 0), std::string::npos)
+        << "a temporary file was left: " << entry.path();
+  }
+}
+
+// Debian's sqlcipher shell, another implementation of the file format, is
+// the independent party: what it made the program imports, and what the
+// program and its tool wrote it reads back.
+TEST_F(ProgramaTest, TheSqlcipherShellAndTheProgramReadEachOthersDatabases) {
+  const std::string base = p_ / "Impuest.mdb";
+  const std::string shell_made = p_ / "shell.mdb";
+  ShellSql(shell_made,
+           "CREATE TABLE nomencla (codigo TEXT, actividad TEXT, alicuota REAL);"
+           "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1);");
+  ASSERT_EQ(Shell(std::string(QUELVAR_CREAR_BASE) + " " + p_.folder().path() + " >/dev/null"), 0);
+  EXPECT_EQ(ShellSql(base, "SELECT type, name FROM sqlite_master ORDER BY name;"),
+            "table|nomencla\nindex|nomencla_codigo_actividad\n");
+  std::filesystem::rename(shell_made, base);
+
+  WriteFile(p_ / "Actividades.txt",
+            "1\xAC"
+            "Ca\xF1"
+            "a\xAC"
+            "350\xAC\r\n");
+  ASSERT_EQ(p_.Run().status, 0);
+  EXPECT_EQ(ShellSql(base, "PRAGMA integrity_check; SELECT * FROM nomencla;"), "ok\n1|Caña|3.5\n");
 }
 
 }  // namespace

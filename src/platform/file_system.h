@@ -1,0 +1,22 @@
+// Whole files: whether one is there, a new name for one, putting one in
+// place without replacing another, removing one.
+#pragma once
+
+#include <string>
+
+namespace quelvar {
+
+bool FileExists(const std::string& path);
+
+// Creates an empty file under a new name in the folder of `beside`, and
+// returns that name.
+std::string CreateTemporaryFile(const std::string& beside);
+
+// Gives the file `from` the name `to`, unless a file has that name already:
+// then returns false and leaves both as they are.
+bool MoveWithoutReplacing(const std::string& from, const std::string& to);
+
+// Removes a file, if it is there; never fails.
+void RemoveFile(const std::string& path) noexcept;
+
+}  // namespace quelvar

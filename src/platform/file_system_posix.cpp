@@ -1,0 +1,47 @@
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/failure.h"
+#include "platform/file_system.h"
+
+namespace quelvar {
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string CreateTemporaryFile(const std::string& beside) {
+  const std::size_t slash = beside.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : beside.substr(0, slash);
+  const std::string name = slash == std::string::npos ? beside : beside.substr(slash + 1);
+  std::string temporary = folder + "/." + name + ".XXXXXX";
+  int fd = ::mkstemp(temporary.data());
+  if (fd < 0) throw FileFailure(errno, folder);
+  ::close(fd);
+  return temporary;
+}
+
+bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    return true;
+  }
+  if (errno == EEXIST) return false;
+  // File systems without that kind of rename: a hard link fails just the same
+  // when the name is taken.
+  if (errno != EINVAL && errno != ENOSYS) throw FileFailure(errno, to);
+  if (::link(from.c_str(), to.c_str()) != 0) {
+    if (errno == EEXIST) return false;
+    throw FileFailure(errno, to);
+  }
+  ::unlink(from.c_str());
+  return true;
+}
+
+void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }
+
+}  // namespace quelvar
