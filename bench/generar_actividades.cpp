@@ -1,9 +1,10 @@
 // Writes a realistic activity file for benchmarks, and beside it the rows an
 // import of it must store, as a tab-separated UTF-8 file for other loaders.
 // About 5% of the lines carry a dotted rate, 5% a rate that is no number and
-// 5% repeat an earlier code and activity.
+// 5% repeat an earlier code and activity. Codes are random, or ascending as
+// activity lists usually come.
 //
-//   generar_actividades LINES Actividades.txt filas.tsv
+//   generar_actividades LINES Actividades.txt filas.tsv [ascendente]
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -58,11 +59,12 @@ std::string A_Cp1252(const std::string& utf8) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fputs("uso: generar_actividades LINEAS Actividades.txt filas.tsv\n", stderr);
+  if (argc != 4 && !(argc == 5 && std::string(argv[4]) == "ascendente")) {
+    std::fputs("uso: generar_actividades LINEAS Actividades.txt filas.tsv [ascendente]\n", stderr);
     return 64;
   }
   const long lineas = std::atol(argv[1]);
+  const bool ascendente = argc == 5;
   std::FILE* actividades = std::fopen(argv[2], "wb");
   std::FILE* filas = std::fopen(argv[3], "wb");
   if (actividades == nullptr || filas == nullptr) {
@@ -81,7 +83,9 @@ int main(int argc, char** argv) {
       linea = previa.substr(0, previa.rfind('\xAC', previa.size() - 2) + 1) + "150\xAC";
     } else {
       char codigo[16];
-      std::snprintf(codigo, sizeof codigo, "%06u", static_cast<unsigned>(azar() % 999999));
+      const unsigned numero = ascendente ? static_cast<unsigned>(i * 999999 / lineas)
+                                         : static_cast<unsigned>(azar() % 999999);
+      std::snprintf(codigo, sizeof codigo, "%06u", numero);
       std::string actividad =
           A_Cp1252(std::string(kVerbos[azar() % kVerbos.size()]) + " " +
                    kObjetos[azar() % kObjetos.size()] + " n.º " + std::to_string(i));

@@ -76,29 +76,40 @@ Failure EngineFailure(int rc, sqlite3* db) {
 
 // Bounds every statement by the query time-out: the busy handler stops
 // waiting for other users' locks, and the progress handler interrupts a
-// statement that runs on, both at the same deadline.
+// statement that runs on, both at the same deadline. The clock is read only
+// once a statement calls either handler, not for every statement: the
+// import runs two statements a line, nearly all of them too short to call.
 class Deadline {
  public:
   void SetSeconds(int seconds) { seconds_ = seconds; }
   int seconds() const { return seconds_; }
-  void Arm() {
-    if (seconds_ > 0) at_ = Clock::now() + std::chrono::seconds(seconds_);
-  }
-  bool Passed() const { return seconds_ > 0 && Clock::now() >= at_; }
+  void Arm() { armed_ = false; }
 
   static int OnBusy(void* self, int attempts) {
     auto* d = static_cast<Deadline*>(self);
     if (d->seconds_ <= 0) return 1;
-    auto left = d->at_ - Clock::now();
+    auto left = d->At() - Clock::now();
     if (left <= Clock::duration::zero()) return 0;
     auto nap = std::chrono::milliseconds(1 << std::min(attempts, 6));
     std::this_thread::sleep_for(std::min<Clock::duration>(left, nap));
     return 1;
   }
-  static int OnProgress(void* self) { return static_cast<Deadline*>(self)->Passed() ? 1 : 0; }
+  static int OnProgress(void* self) {
+    auto* d = static_cast<Deadline*>(self);
+    return d->seconds_ > 0 && Clock::now() >= d->At() ? 1 : 0;
+  }
 
  private:
+  Clock::time_point At() {
+    if (!armed_) {
+      at_ = Clock::now() + std::chrono::seconds(seconds_);
+      armed_ = true;
+    }
+    return at_;
+  }
+
   int seconds_ = 0;
+  bool armed_ = false;
   Clock::time_point at_{};
 };
 
