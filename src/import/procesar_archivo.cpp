@@ -15,13 +15,30 @@ namespace {
 constexpr std::string_view kArchivoActividades = "Actividades.txt";
 constexpr std::string_view kArchivoInforme = "Act.log";
 
-enum class Veredicto { kAceptada, kTasaConPunto, kNoNumerica };
+// How a line left its checks.
+enum class Veredicto {
+  kAceptada,      // to be looked up and inserted
+  kTasaConPunto,  // counted as not inserted, not listed
+  kListada,       // listed and counted: not numeric, or a failure the run goes on after
+};
 
-std::string Ruta(const std::string& carpeta, std::string_view nombre) {
-  std::string ruta = carpeta;
-  ruta.push_back(Env::kPathSeparator);
-  ruta.append(nombre);
-  return ruta;
+struct Revision {
+  Veredicto veredicto = Veredicto::kListada;
+  double alicuota = 0;
+};
+
+// The checks of one line: the stretch where failures are trapped. Only
+// failures leave it, running out of memory among them.
+Revision Revisar_Linea(Form1& form, Env& entorno, std::string_view linea, Campos& campos) {
+  try {
+    Separar_Campos(linea, campos);
+    const NumberFormat& formato = entorno.RegionalSettings();
+    if (form.Tienecomas(campos.tasa)) return {Veredicto::kTasaConPunto};
+    if (!Es_Numerico(campos.tasa, formato)) return {Veredicto::kListada};
+    return {Veredicto::kAceptada, Valor_Alicuota(campos.tasa, formato)};
+  } catch (const std::bad_alloc&) {
+    throw OutOfMemoryFailure();
+  }
 }
 
 // A number as the report writes it: a blank or "-", the digits, a blank.
@@ -38,12 +55,14 @@ void Form1::Procesar_Archivo() {
   entorno_.SetMousePointer(MousePointer::kHourglass);
   // One transaction for the whole run: a failure that ends the program rolls
   // back, and other users see the old rows until the new ones are complete.
+  // What the report lists is on disk before each commit and each message.
   Transaction transaccion(*BaseDatos);
   Vaciar_Tabla(*BaseDatos);
+  existencia_ = std::make_unique<Existencia>(*BaseDatos);
   const std::string carpeta = entorno_.AppPath();
   std::unique_ptr<LineReader> actividades =
-      entorno_.OpenForInput(Ruta(carpeta, kArchivoActividades));
-  std::unique_ptr<LineWriter> informe = entorno_.OpenForOutput(Ruta(carpeta, kArchivoInforme));
+      entorno_.OpenForInput(JoinPath(carpeta, kArchivoActividades));
+  std::unique_ptr<LineWriter> informe = entorno_.OpenForOutput(JoinPath(carpeta, kArchivoInforme));
   informe->WriteLine("Registros erroneos :");
 
   std::int32_t linea = 1;
@@ -52,59 +71,50 @@ void Form1::Procesar_Archivo() {
   std::string codigo;
   std::string actividad;
   Campos campos;
+  auto listar = [&] {
+    informe->WriteLine(actual);
+    ++rechazados;
+  };
   while (!actividades->AtEnd()) {
     actividades->ReadLine(actual);
-    Veredicto veredicto = Veredicto::kAceptada;
-    double alicuota = 0;
-    bool listar = false;
+    Revision revision;
     try {
-      try {
-        Separar_Campos(actual, campos);
-        const NumberFormat& formato = entorno_.RegionalSettings();
-        if (Tienecomas(campos.tasa)) {
-          veredicto = Veredicto::kTasaConPunto;
-        } else if (!Es_Numerico(campos.tasa, formato)) {
-          veredicto = Veredicto::kNoNumerica;
-        } else {
-          alicuota = Valor_Alicuota(campos.tasa, formato);
-        }
-      } catch (const std::bad_alloc&) {
-        throw OutOfMemoryFailure();
-      }
+      revision = Revisar_Linea(*this, entorno_, actual, campos);
     } catch (const Failure& falla) {
-      switch (falla.kind()) {
-        case FailureKind::kOverflow:
-          // The rows before the malformed line stay.
-          transaccion.Commit();
-          entorno_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
-          actividades->Close();
-          informe->Close();
-          entorno_.SetMousePointer(MousePointer::kDefault);
-          desenlace_ = Desenlace::kEstructuraIncorrecta;
-          return;
-        case FailureKind::kTypeMismatch:
-          break;
-        case FailureKind::kOther:
-          entorno_.MsgBox(falla.description(), Icon::kCritical, "Error");
-          entorno_.SetMousePointer(MousePointer::kDefault);
-          break;
+      if (falla.kind() == FailureKind::kOverflow) {
+        // The rows before the malformed line stay.
+        informe->Flush();
+        transaccion.Commit();
+        entorno_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
+        actividades->Close();
+        informe->Close();
+        entorno_.SetMousePointer(MousePointer::kDefault);
+        desenlace_ = Desenlace::kEstructuraIncorrecta;
+        return;
       }
-      listar = true;
+      if (falla.kind() == FailureKind::kOther) {
+        informe->Flush();
+        entorno_.MsgBox(falla.description(), Icon::kCritical, "Error");
+        entorno_.SetMousePointer(MousePointer::kDefault);
+      }
+      revision = {Veredicto::kListada};
     }
 
-    if (veredicto == Veredicto::kTasaConPunto) {
-      ++rechazados;
-    } else if (veredicto == Veredicto::kNoNumerica) {
-      listar = true;
-    } else if (!listar) {
-      A_Utf8(campos.codigo, codigo);
-      A_Utf8(campos.actividad, actividad);
-      listar = Existe_Registro(codigo, actividad) ||
-               !Insertar_Registro(*BaseDatos, codigo, actividad, alicuota);
-    }
-    if (listar) {
-      informe->WriteLine(actual);
-      ++rechazados;
+    switch (revision.veredicto) {
+      case Veredicto::kTasaConPunto:
+        ++rechazados;
+        break;
+      case Veredicto::kListada:
+        listar();
+        break;
+      case Veredicto::kAceptada:
+        A_Utf8(campos.codigo, codigo);
+        A_Utf8(campos.actividad, actividad);
+        if (Existe_Registro(codigo, actividad) ||
+            !Insertar_Registro(*BaseDatos, codigo, actividad, revision.alicuota)) {
+          listar();
+        }
+        break;
     }
     // The counter is 32-bit: a file with more lines fails, it does not wrap.
     if (linea == INT32_MAX) throw OverflowFailure();
@@ -112,7 +122,9 @@ void Form1::Procesar_Archivo() {
     entorno_.ReportProgress(linea - 1, rechazados);
   }
   actividades->Close();
-  // Committed before the totals, so they never count rows the database lacks.
+  // Committed before the totals, so they never count rows the database
+  // lacks; after the commit only the totals and the close can fail.
+  informe->Flush();
   transaccion.Commit();
 
   informe->WriteLine("");
@@ -123,6 +135,10 @@ void Form1::Procesar_Archivo() {
   entorno_.SetMousePointer(MousePointer::kDefault);
   entorno_.MsgBox("Se generó un archivo Act.log en le directorio del archivo de importación ",
                   Icon::kNone);
+}
+
+bool Form1::Existe_Registro(std::string_view codigo, std::string_view actividad) {
+  return existencia_->Existe(codigo, actividad);
 }
 
 }  // namespace quelvar

@@ -3,15 +3,39 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "startup/form1.h"
-
 namespace quelvar {
 namespace {
 
 constexpr std::string_view kVaciar = "DELETE FROM nomencla";
 constexpr std::string_view kConsulta = "select * from nomencla where codigo = ? and actividad = ?";
 constexpr std::string_view kInsertar =
-    "Insert into nomencla (codigo, actividad, alicuota) values  (?, ?, ?)";
+    "Insert or abort into nomencla (codigo, actividad, alicuota) values  (?, ?, ?)";
+constexpr std::string_view kConsultaPares =
+    "select * from temp.quelvar_pares where codigo = ? and actividad = ?";
+
+// The definition of a column `nombre` that compares as `comparacion` says.
+std::string Columna(std::string_view nombre, const ColumnComparison& comparacion) {
+  std::string columna = std::string(nombre) + " " + comparacion.affinity + " COLLATE \"";
+  for (char c : comparacion.collation) {
+    if (c == '"') columna.push_back('"');
+    columna.push_back(c);
+  }
+  return columna + "\"";
+}
+
+Statement& Consulta_Para(Database& BaseDatos) {
+  if (BaseDatos.IndexServes(kConsulta)) return BaseDatos.Prepared(kConsulta);
+  BaseDatos.Execute(
+      "CREATE TEMP TABLE IF NOT EXISTS quelvar_pares (" +
+      Columna("codigo", BaseDatos.DescribeColumn("nomencla", "codigo")) + ", " +
+      Columna("actividad", BaseDatos.DescribeColumn("nomencla", "actividad")) +
+      ");"
+      "CREATE INDEX IF NOT EXISTS temp.quelvar_pares_clave ON quelvar_pares (codigo, actividad);"
+      "CREATE TEMP TRIGGER IF NOT EXISTS quelvar_pares_anotar AFTER INSERT ON main.nomencla "
+      "BEGIN INSERT INTO temp.quelvar_pares VALUES (NEW.codigo, NEW.actividad); END;"
+      "DELETE FROM temp.quelvar_pares;");
+  return BaseDatos.Prepared(kConsultaPares);
+}
 
 // Leaves the statement ready for the next line whatever happens to this one.
 class Reinicio {
@@ -50,12 +74,13 @@ double Valor_Representado(double alicuota) {
 
 void Vaciar_Tabla(Database& BaseDatos) { BaseDatos.Execute(kVaciar); }
 
-bool Form1::Existe_Registro(std::string_view codigo, std::string_view actividad) {
-  Statement& consulta = BaseDatos->Prepared(kConsulta);
-  Reinicio reinicio(consulta);
-  consulta.BindText(1, codigo);
-  consulta.BindText(2, actividad);
-  return consulta.Step() == StepResult::kRow;
+Existencia::Existencia(Database& BaseDatos) : consulta_(Consulta_Para(BaseDatos)) {}
+
+bool Existencia::Existe(std::string_view codigo, std::string_view actividad) {
+  Reinicio reinicio(consulta_);
+  consulta_.BindText(1, codigo);
+  consulta_.BindText(2, actividad);
+  return consulta_.Step() == StepResult::kRow;
 }
 
 bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
@@ -67,7 +92,7 @@ bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string
   // The stored rate is the value of its rendering, as when the text itself
   // went into the statement.
   insertar.BindDouble(3, Valor_Representado(alicuota));
-  return insertar.Step() != StepResult::kRefused;
+  return insertar.Step() == StepResult::kDone && insertar.RowsChanged() > 0;
 }
 
 std::string Formatear_Alicuota(double alicuota) {

@@ -12,11 +12,29 @@ namespace quelvar {
 // Deletes every row of the table.
 void Vaciar_Tabla(Database& BaseDatos);
 
-// Inserts one row; code and activity are UTF-8. Returns false when the engine
-// refused the row under one of the table's rules (a key, NOT NULL, CHECK);
-// any other failure of the statement is thrown.
+// Inserts one row; code and activity are UTF-8. Returns false when the row
+// was not stored: the engine refused it under one of the table's rules (a
+// key, NOT NULL, CHECK, a trigger's RAISE), whatever conflict clause the
+// table declares (the insert says OR ABORT, so nothing is replaced or
+// rolled back), or a trigger made the engine skip it. A rule that ends the
+// transaction, and any other failure, is thrown.
 bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
                        double alicuota);
+
+// Whether a code and activity pair (UTF-8) is stored already. The table
+// itself is asked when one of its indexes serves the question. Without one,
+// every question would read the whole table; then the pairs inserted from
+// now on are kept, indexed, in a temporary table that compares them as the
+// table does (the same type affinity and collation), and that is asked
+// instead. The database's own structure is never changed.
+class Existencia {
+ public:
+  explicit Existencia(Database& BaseDatos);
+  bool Existe(std::string_view codigo, std::string_view actividad);
+
+ private:
+  Statement& consulta_;
+};
 
 // The rate as the insert writes it, whatever the user's locale: a blank (or
 // "-" for a negative value), plain decimal digits with "." and no 0 before the

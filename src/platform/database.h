@@ -23,12 +23,22 @@ class Statement {
   // without a copy: it must outlive the statement's next Step().
   virtual void BindText(int index, std::string_view utf8) = 0;
   virtual void BindDouble(int index, double value) = 0;
+  // A failure that ends the database's transaction (a rule that rolls it
+  // back) is thrown, also when it comes as a refused row: what follows would
+  // no longer be part of the transaction.
   virtual StepResult Step() = 0;
+  // The rows the statement's last run inserted, changed or deleted itself;
+  // those of triggers do not count.
+  virtual std::int64_t RowsChanged() = 0;
   // Ready to run again, with every parameter unbound.
   virtual void Reset() = 0;
-  // Columns of the current row, counted from 0.
-  virtual std::string ColumnText(int column) = 0;
-  virtual double ColumnDouble(int column) = 0;
+};
+
+// How a column compares values: its type affinity (TEXT, NUMERIC, INTEGER,
+// REAL or BLOB) and its collation.
+struct ColumnComparison {
+  std::string affinity;
+  std::string collation;
 };
 
 class Database {
@@ -42,20 +52,26 @@ class Database {
   // Seconds that one statement may take, waiting for other users' locks
   // included, before it fails; 0 means no limit.
   virtual void SetQueryTimeout(std::int16_t seconds) = 0;
-  virtual std::int16_t QueryTimeout() const = 0;
 
   virtual void BeginTrans() = 0;  // takes the write lock at once
   virtual void CommitTrans() = 0;
   virtual void Rollback() = 0;
+
+  // True when the engine answers `query` by searching an index, not by
+  // reading the whole table.
+  virtual bool IndexServes(std::string_view query) = 0;
+  virtual ColumnComparison DescribeColumn(std::string_view table, std::string_view column) = 0;
 };
 
 class DBEngine {
  public:
   virtual ~DBEngine() = default;
   // Opens an existing database file; never creates one. `connect` may carry
-  // the password as ";pwd=...". The open fails at once when the password is
-  // wrong, the file is no database, another user holds it exclusively, or it
-  // cannot be opened as `read_only` asks.
+  // the password as ";pwd=...". The open fails when the password is wrong,
+  // the file is no database (an empty one included), it cannot be opened as
+  // `read_only` asks, or, opened for writing, its folder takes no new files
+  // (the engine's journal). Another user's lock is waited for a few seconds,
+  // as while that user commits; one held longer fails the open.
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive,
                                                  bool read_only, std::string_view connect) = 0;
   // Creates a new database file, encrypted under the password of `connect`,
@@ -76,7 +92,15 @@ std::string EngineVersion();
 class Transaction {
  public:
   explicit Transaction(Database& db) : db_(db) { db_.BeginTrans(); }
-  ~Transaction();
+  ~Transaction() {
+    if (!open_) return;
+    try {
+      db_.Rollback();
+    } catch (...) {
+      // The connection goes away with the program; the engine undoes the
+      // rest when the database is next opened.
+    }
+  }
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
 

@@ -10,6 +10,7 @@
 
 #include "platform/database.h"
 #include "platform/failure.h"
+#include "platform/file_system.h"
 #include "platform/text_file.h"
 
 namespace quelvar {
@@ -48,7 +49,6 @@ class Env {
 
   // The folder that holds the running executable, without a trailing separator.
   virtual std::string AppPath() = 0;
-  static constexpr char kPathSeparator = '/';
 
   virtual std::unique_ptr<LineReader> OpenForInput(const std::string& path) = 0;
   virtual std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) = 0;

@@ -3,10 +3,17 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace quelvar {
 
+// A file name joined to a folder with the platform's path separator.
+std::string JoinPath(std::string_view folder, std::string_view name);
+
 bool FileExists(const std::string& path);
+
+// True when the folder that holds `path` lets this process create files in it.
+bool FolderTakesNewFiles(const std::string& path);
 
 // Creates an empty file under a new name in the folder of `beside`, and
 // returns that name.

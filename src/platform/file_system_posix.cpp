@@ -10,14 +10,36 @@
 
 namespace quelvar {
 
+std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  path.push_back('/');
+  path.append(name);
+  return path;
+}
+
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+namespace {
+
+std::string FolderOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool FolderTakesNewFiles(const std::string& path) {
+  // Checked for the effective user, as the files would be created.
+  return ::faccessat(AT_FDCWD, FolderOf(path).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+}
+
 std::string CreateTemporaryFile(const std::string& beside) {
+  const std::string folder = FolderOf(beside);
   const std::size_t slash = beside.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : beside.substr(0, slash);
   const std::string name = slash == std::string::npos ? beside : beside.substr(slash + 1);
   std::string temporary = folder + "/." + name + ".XXXXXX";
   int fd = ::mkstemp(temporary.data());

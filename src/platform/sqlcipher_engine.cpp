@@ -17,18 +17,12 @@
 
 namespace quelvar {
 
-Transaction::~Transaction() {
-  if (!open_) return;
-  try {
-    db_.Rollback();
-  } catch (...) {
-    // The connection goes away with the program; SQLite undoes the rest then.
-  }
-}
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// How long an open waits for another user's lock on the file.
+constexpr int kOpenWaitMilliseconds = 5000;
 
 Failure EngineFailure(int rc, sqlite3* db) {
   const int primary = rc & 0xff;
@@ -113,10 +107,30 @@ class Deadline {
   Clock::time_point at_{};
 };
 
+// What a connection's statements share.
+struct Connection {
+  sqlite3* db = nullptr;
+  Deadline deadline;
+  bool in_transaction = false;  // between BeginTrans and its end
+
+  // The failure of a statement, thrown. A failure that ended the
+  // transaction (a rule that rolls it back) says so: nothing since
+  // BeginTrans was kept.
+  [[noreturn]] void Fail(int rc) {
+    Failure failure = EngineFailure(rc, db);
+    if (in_transaction && sqlite3_get_autocommit(db)) {
+      in_transaction = false;
+      throw Failure(
+          failure.kind(), failure.number(),
+          failure.description() + "; la transacción se anuló y la tabla queda como estaba");
+    }
+    throw failure;
+  }
+};
+
 class SqlStatement final : public Statement {
  public:
-  SqlStatement(sqlite3* db, sqlite3_stmt* stmt, Deadline& deadline)
-      : db_(db), stmt_(stmt), deadline_(deadline) {}
+  SqlStatement(Connection& c, sqlite3_stmt* stmt) : c_(c), stmt_(stmt) {}
   ~SqlStatement() override { sqlite3_finalize(stmt_); }
 
   void BindText(int index, std::string_view utf8) override {
@@ -127,51 +141,66 @@ class SqlStatement final : public Statement {
     Check(sqlite3_bind_double(stmt_, index, value));
   }
   StepResult Step() override {
-    deadline_.Arm();
+    c_.deadline.Arm();
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return StepResult::kRow;
     if (rc == SQLITE_DONE) return StepResult::kDone;
-    // The error stays on the statement until reset; take its text first.
-    Failure failure = EngineFailure(rc, db_);
-    sqlite3_reset(stmt_);
-    if ((rc & 0xff) == SQLITE_CONSTRAINT) return StepResult::kRefused;
-    throw failure;
+    // The error stays on the connection until the statement is reset.
+    const bool transaction_lost = c_.in_transaction && sqlite3_get_autocommit(c_.db);
+    if ((rc & 0xff) == SQLITE_CONSTRAINT && !transaction_lost) {
+      sqlite3_reset(stmt_);
+      return StepResult::kRefused;
+    }
+    try {
+      c_.Fail(rc);
+    } catch (...) {
+      sqlite3_reset(stmt_);
+      throw;
+    }
   }
+  std::int64_t RowsChanged() override { return sqlite3_changes64(c_.db); }
   void Reset() override {
     sqlite3_reset(stmt_);
     sqlite3_clear_bindings(stmt_);
   }
-  std::string ColumnText(int column) override {
-    const auto* text = sqlite3_column_text(stmt_, column);
-    if (text == nullptr) return {};
-    return std::string(reinterpret_cast<const char*>(text),
-                       static_cast<std::size_t>(sqlite3_column_bytes(stmt_, column)));
-  }
-  double ColumnDouble(int column) override { return sqlite3_column_double(stmt_, column); }
 
  private:
   void Check(int rc) {
-    if (rc != SQLITE_OK) throw EngineFailure(rc, db_);
+    if (rc != SQLITE_OK) c_.Fail(rc);
   }
 
-  sqlite3* db_;
+  Connection& c_;
   sqlite3_stmt* stmt_;
-  Deadline& deadline_;
 };
+
+// The affinity SQLite gives a column of this declared type.
+std::string AffinityOf(std::string type) {
+  std::transform(type.begin(), type.end(), type.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  auto has = [&](const char* part) { return type.find(part) != std::string::npos; };
+  if (has("INT")) return "INTEGER";
+  if (has("CHAR") || has("CLOB") || has("TEXT")) return "TEXT";
+  if (type.empty() || has("BLOB")) return "BLOB";
+  if (has("REAL") || has("FLOA") || has("DOUB")) return "REAL";
+  return "NUMERIC";
+}
 
 class SqlDatabase final : public Database {
  public:
-  explicit SqlDatabase(sqlite3* db) : db_(db) { sqlite3_extended_result_codes(db_, 1); }
+  explicit SqlDatabase(sqlite3* db) {
+    c_.db = db;
+    sqlite3_extended_result_codes(db, 1);
+  }
   ~SqlDatabase() override {
     prepared_.clear();
-    sqlite3_close_v2(db_);
+    sqlite3_close_v2(c_.db);
   }
 
   void Execute(std::string_view sql) override {
     std::string text(sql);
-    deadline_.Arm();
-    int rc = sqlite3_exec(db_, text.c_str(), nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw EngineFailure(rc, db_);
+    c_.deadline.Arm();
+    int rc = sqlite3_exec(c_.db, text.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) c_.Fail(rc);
   }
 
   Statement& Prepared(std::string_view sql) override {
@@ -179,33 +208,74 @@ class SqlDatabase final : public Database {
       if (text == sql) return *statement;
     }
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
-    if (rc != SQLITE_OK) throw EngineFailure(rc, db_);
-    prepared_.emplace_back(std::string(sql), std::make_unique<SqlStatement>(db_, stmt, deadline_));
+    int rc = sqlite3_prepare_v2(c_.db, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    if (rc != SQLITE_OK) c_.Fail(rc);
+    prepared_.emplace_back(std::string(sql), std::make_unique<SqlStatement>(c_, stmt));
     return *prepared_.back().second;
   }
 
   void SetQueryTimeout(std::int16_t seconds) override {
-    deadline_.SetSeconds(seconds);
-    sqlite3_busy_handler(db_, &Deadline::OnBusy, &deadline_);
-    sqlite3_progress_handler(db_, seconds > 0 ? 10000 : 0, &Deadline::OnProgress, &deadline_);
-  }
-  std::int16_t QueryTimeout() const override {
-    return static_cast<std::int16_t>(deadline_.seconds());
+    c_.deadline.SetSeconds(seconds);
+    sqlite3_busy_handler(c_.db, &Deadline::OnBusy, &c_.deadline);
+    sqlite3_progress_handler(c_.db, seconds > 0 ? 10000 : 0, &Deadline::OnProgress, &c_.deadline);
   }
 
-  bool ReadOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
-  Failure Failed(int rc) const { return EngineFailure(rc, db_); }
-
-  void BeginTrans() override { Execute("BEGIN IMMEDIATE"); }
-  void CommitTrans() override { Execute("COMMIT"); }
+  void BeginTrans() override {
+    Execute("BEGIN IMMEDIATE");
+    c_.in_transaction = true;
+  }
+  void CommitTrans() override {
+    Execute("COMMIT");
+    c_.in_transaction = false;
+  }
   void Rollback() override {
-    if (!sqlite3_get_autocommit(db_)) Execute("ROLLBACK");
+    c_.in_transaction = false;
+    if (!sqlite3_get_autocommit(c_.db)) Execute("ROLLBACK");
   }
+
+  bool IndexServes(std::string_view query) override {
+    // The plan's lines read "SEARCH <table> USING INDEX ..." for a seek, and
+    // "SCAN <table>" (perhaps "USING COVERING INDEX") for reading it all.
+    sqlite3_stmt* plan = nullptr;
+    const std::string text = "EXPLAIN QUERY PLAN " + std::string(query);
+    int rc = sqlite3_prepare_v2(c_.db, text.c_str(), -1, &plan, nullptr);
+    if (rc != SQLITE_OK) c_.Fail(rc);
+    bool search = false;
+    while ((rc = sqlite3_step(plan)) == SQLITE_ROW) {
+      const auto* detail = reinterpret_cast<const char*>(sqlite3_column_text(plan, 3));
+      if (detail != nullptr && std::string_view(detail).rfind("SEARCH ", 0) == 0) search = true;
+    }
+    sqlite3_finalize(plan);
+    if (rc != SQLITE_DONE) c_.Fail(rc);
+    return search;
+  }
+
+  ColumnComparison DescribeColumn(std::string_view table, std::string_view column) override {
+    const char* type = nullptr;
+    const char* collation = nullptr;
+    int rc = sqlite3_table_column_metadata(c_.db, "main", std::string(table).c_str(),
+                                           std::string(column).c_str(), &type, &collation, nullptr,
+                                           nullptr, nullptr);
+    if (rc != SQLITE_OK) c_.Fail(rc);
+    return {AffinityOf(type != nullptr ? type : ""), collation != nullptr ? collation : "BINARY"};
+  }
+
+  sqlite3* handle() const { return c_.db; }
+  bool ReadOnly() const { return sqlite3_db_readonly(c_.db, "main") == 1; }
+  std::int64_t PageCount() {
+    sqlite3_stmt* count = nullptr;
+    int rc = sqlite3_prepare_v2(c_.db, "PRAGMA page_count", -1, &count, nullptr);
+    if (rc != SQLITE_OK) c_.Fail(rc);
+    rc = sqlite3_step(count);
+    const std::int64_t pages = rc == SQLITE_ROW ? sqlite3_column_int64(count, 0) : 0;
+    sqlite3_finalize(count);
+    if (rc != SQLITE_ROW) c_.Fail(rc);
+    return pages;
+  }
+  [[noreturn]] void Fail(int rc) { c_.Fail(rc); }
 
  private:
-  sqlite3* db_;
-  Deadline deadline_;
+  Connection c_;
   std::vector<std::pair<std::string, std::unique_ptr<SqlStatement>>> prepared_;
 };
 
@@ -250,12 +320,18 @@ class SqlCipherEngine final : public DBEngine {
     auto db = Connect(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, connect);
     // SQLite quietly falls back to read-only when the file is not writable;
     // a run that must write is better refused here than at its first write.
-    if (!read_only && db->ReadOnly()) throw db->Failed(SQLITE_READONLY);
+    // Likewise a folder that takes no new file, where the journal that
+    // every write needs cannot be made.
+    if (!read_only && (db->ReadOnly() || !FolderTakesNewFiles(name))) db->Fail(SQLITE_READONLY);
     if (exclusive) db->Execute("PRAGMA locking_mode = EXCLUSIVE");
     // Reading the schema proves the key now: a wrong password, a plain file or
-    // one that is no database fails here. No busy handler is set yet, so a
-    // file held exclusively elsewhere fails at once too.
+    // one that is no database fails here. Another user who is committing
+    // holds the file for milliseconds: that is waited for, within a bound;
+    // a file held longer is held by another user, and fails the open.
+    sqlite3_busy_timeout(db->handle(), kOpenWaitMilliseconds);
     db->Execute("SELECT count(*) FROM sqlite_master");
+    // SQLite takes an empty file for an empty database; nobody made it one.
+    if (db->PageCount() == 0) db->Fail(SQLITE_NOTADB);
     // A run touches index pages all over the file; 16 MiB of cache, for this
     // connection only, keeps most of them from being decrypted again and
     // again, while the program stays small.

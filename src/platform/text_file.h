@@ -48,6 +48,8 @@ class LineWriter {
   LineWriter& operator=(const LineWriter&) = delete;
 
   void WriteLine(std::string_view text);
+  // Hands what is buffered to the system; a failure to write is thrown.
+  void Flush();
   void Close();
 
  protected:
@@ -59,7 +61,6 @@ class LineWriter {
 
  private:
   static constexpr std::size_t kFlushAt = 1 << 16;
-  void Flush();
 
   std::string pending_;
 };

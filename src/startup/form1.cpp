@@ -3,6 +3,8 @@
 #include <new>
 #include <string>
 
+#include "import/tabla.h"
+
 namespace quelvar {
 
 namespace {
@@ -13,6 +15,10 @@ constexpr std::int16_t kTiempoEspera = QUELVAR_TIEMPO_ESPERA_PRUEBA;
 constexpr std::int16_t kTiempoEspera = 9000;
 #endif
 }  // namespace
+
+Form1::Form1(Env& entorno) : entorno_(entorno) {}
+
+Form1::~Form1() = default;
 
 void Form1::Form_Load() {
   if (Conectar_Base()) {
@@ -26,9 +32,7 @@ void Form1::Form_Load() {
 
 bool Form1::Conectar_Base() {
   // Outside the trap: a folder that cannot be found is the failure notice's.
-  std::string ruta = entorno_.AppPath();
-  ruta.push_back(Env::kPathSeparator);
-  ruta.append(kArchivoBase);
+  const std::string ruta = JoinPath(entorno_.AppPath(), kArchivoBase);
   try {
     DBEngine& motor = entorno_.Engine();
     BaseDatos = motor.OpenDatabase(ruta, false, false, kConexion);

@@ -22,11 +22,12 @@ enum class Desenlace {
   kEstructuraIncorrecta = 3,
 };
 
+class Existencia;
+
 class Form1 {
  public:
-  static constexpr std::string_view kCaption = "Importando Actividades";
-
-  explicit Form1(Env& entorno) : entorno_(entorno) {}
+  explicit Form1(Env& entorno);
+  ~Form1();
 
   // Opens the tax database into BaseDatos; false if that failed for any reason.
   bool Conectar_Base();
@@ -45,9 +46,9 @@ class Form1 {
 
   Env& entorno_;
   std::unique_ptr<Database> BaseDatos;
+  // How Existe_Registro asks, chosen once the table is emptied.
+  std::unique_ptr<Existencia> existencia_;
   Desenlace desenlace_ = Desenlace::kImportacionCompleta;
-
-  friend class Form1Prueba;
 };
 
 }  // namespace quelvar

@@ -4,30 +4,33 @@
 
 #include <charconv>
 #include <cmath>
+#include <filesystem>
 #include <random>
 
-#include "platform/fake_env.h"
 #include "platform/test_database.h"
-#include "startup/form1_prueba.h"
+#include "startup/form1.h"
 
 namespace quelvar {
 namespace {
 
 class Tabla : public ::testing::Test {
  protected:
+  // A new database, opened as a run opens it, with the table just emptied.
   void Connect(const std::string& schema = kSchema) {
-    CreateDatabase(folder_ / "Impuest.mdb", kPassword, schema);
-    ASSERT_TRUE(form_.Conectar_Base());
+    CreateDatabase(base_, kPassword, schema);
+    db_ = NewSqlCipherEngine()->OpenDatabase(base_, false, false, kConexion);
+    existencia_ = std::make_unique<Existencia>(*db_);
   }
-  Database& db() { return Form1Prueba::BaseDatos(form_); }
+  Database& db() { return *db_; }
   bool Existe(std::string_view codigo, std::string_view actividad) {
-    return Form1Prueba::Existe_Registro(form_, codigo, actividad);
+    return existencia_->Existe(codigo, actividad);
   }
-  std::vector<Row> Rows() { return ReadRows(folder_ / "Impuest.mdb"); }
+  std::vector<Row> Rows() { return ReadRows(base_); }
 
   TempFolder folder_;
-  FakeEnv env_{folder_.path()};
-  Form1 form_{env_};
+  std::string base_ = folder_ / "Impuest.mdb";
+  std::unique_ptr<Database> db_;
+  std::unique_ptr<Existencia> existencia_;
 };
 
 TEST_F(Tabla, VaciarTablaDeletesEveryRow) {
@@ -101,18 +104,89 @@ TEST_F(Tabla, EveryStoredRateEqualsItsRenderingReadBack) {
   }
 }
 
-TEST_F(Tabla, ARowRefusedByTheTableIsReportedNotCounted) {
-  Connect("CREATE TABLE nomencla (codigo TEXT UNIQUE, actividad TEXT NOT NULL, alicuota REAL)");
-  EXPECT_TRUE(Insertar_Registro(db(), "011", "Cultivo", 3.5));
-  EXPECT_FALSE(Insertar_Registro(db(), "011", "Otra actividad", 1));
-  EXPECT_TRUE(Insertar_Registro(db(), "012", "Otra actividad", 1));
-  EXPECT_EQ(Rows(), (std::vector<Row>{{"011", "Cultivo", 3.5}, {"012", "Otra actividad", 1}}));
+// Within a run's transaction, a row that the table's own rules keep out is
+// reported as not stored and nothing else changes, whatever conflict clause
+// or trigger keeps it out; a rule that ends the transaction is a failure,
+// and leaves the table as it was before the run.
+TEST_F(Tabla, ARowTheTableKeepsOutIsReportedAndNothingElseChanges) {
+  const std::string kTable = "CREATE TABLE nomencla (codigo TEXT ";
+  const std::string kRest = ", actividad TEXT, alicuota REAL);";
+  const std::string kTrigger =
+      "CREATE TABLE nomencla (codigo TEXT, actividad TEXT, alicuota REAL);"
+      "CREATE TRIGGER regla BEFORE INSERT ON nomencla "
+      "WHEN NEW.actividad = 'b' BEGIN SELECT RAISE(";
+  struct Case {
+    std::string schema;
+    bool ends_the_transaction;
+  };
+  const std::vector<Case> cases = {
+      {kTable + "UNIQUE" + kRest, false},
+      {kTable + "UNIQUE ON CONFLICT ROLLBACK" + kRest, false},
+      {kTable + "UNIQUE ON CONFLICT IGNORE" + kRest, false},
+      {kTable + "UNIQUE ON CONFLICT REPLACE" + kRest, false},
+      {kTable + "UNIQUE ON CONFLICT FAIL" + kRest, false},
+      {kTable + "PRIMARY KEY ON CONFLICT REPLACE" + kRest, false},
+      {kTable + "CHECK (codigo <> '1' OR actividad <> 'b')" + kRest, false},
+      {kTrigger + "IGNORE); END;", false},
+      {kTrigger + "ABORT, 'no'); END;", false},
+      {kTrigger + "FAIL, 'no'); END;", false},
+      {kTrigger + "ROLLBACK, 'no'); END;", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.schema);
+    std::filesystem::remove(base_);
+    Connect(c.schema);
+    RunSql(base_, "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1)");
+    Transaction transaction(db());
+    Vaciar_Tabla(db());
+    EXPECT_TRUE(Insertar_Registro(db(), "1", "a", 1));
+    if (c.ends_the_transaction) {
+      EXPECT_THROW(Insertar_Registro(db(), "1", "b", 2), Failure);
+      EXPECT_EQ(Rows(), (std::vector<Row>{{"viejo", "fila anterior", 1}}));
+      continue;
+    }
+    EXPECT_FALSE(Insertar_Registro(db(), "1", "b", 2));
+    EXPECT_TRUE(Insertar_Registro(db(), "2", "c", 3));
+    transaction.Commit();
+    EXPECT_EQ(Rows(), (std::vector<Row>{{"1", "a", 1}, {"2", "c", 3}}));
+  }
+}
+
+// Without an index the pairs are looked up among those inserted in the run,
+// and must compare as the table compares them: by its collation and its
+// type affinity.
+TEST_F(Tabla, ExistenceComparesAsTheTableDoesWithOrWithoutAnIndex) {
+  const std::pair<const char*, const char*> asked[] = {
+      {"011", "Cultivo"}, {"11", "Cultivo"}, {"011", "Cultivo  "}, {"011", "cultivo"},
+      {"aB", "x"},        {"Ab", "X"},       {"012", "Cultivo"}};
+  const std::pair<std::string, std::vector<bool>> cases[] = {
+      {"codigo TEXT COLLATE NOCASE, actividad TEXT COLLATE RTRIM",
+       {true, false, true, false, true, false, false}},
+      {"codigo NUMERIC, actividad VARCHAR(20)", {true, true, false, false, false, false, false}},
+      {"codigo, actividad", {true, false, false, false, false, false, false}},
+  };
+  for (const auto& [columns, expected] : cases) {
+    for (bool indexed : {true, false}) {
+      SCOPED_TRACE(columns + (indexed ? ", indexed" : ", no index"));
+      std::filesystem::remove(base_);
+      Connect("CREATE TABLE nomencla (" + columns + ", alicuota REAL);" +
+              (indexed ? "CREATE INDEX i ON nomencla (codigo, actividad);" : ""));
+      EXPECT_EQ(db().IndexServes("select * from nomencla where codigo = ? and actividad = ?"),
+                indexed);
+      ASSERT_TRUE(Insertar_Registro(db(), "011", "Cultivo", 1));
+      ASSERT_TRUE(Insertar_Registro(db(), "Ab", "x", 1));
+      std::vector<bool> answers;
+      for (auto [codigo, actividad] : asked) answers.push_back(Existe(codigo, actividad));
+      EXPECT_EQ(answers, expected);
+    }
+  }
 }
 
 TEST_F(Tabla, AMissingTableIsAFailureOfEveryStatement) {
-  Connect("CREATE TABLE otra (x)");
+  CreateDatabase(base_, kPassword, "CREATE TABLE otra (x)");
+  db_ = NewSqlCipherEngine()->OpenDatabase(base_, false, false, kConexion);
   EXPECT_THROW(Vaciar_Tabla(db()), Failure);
-  EXPECT_THROW(Existe("1", "a"), Failure);
+  EXPECT_THROW(Existencia{db()}, Failure);
   EXPECT_THROW(Insertar_Registro(db(), "1", "a", 1), Failure);
 }
 

@@ -51,8 +51,45 @@ std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed) {
   return std::make_unique<StringWriter>(out, closed);
 }
 
-FakeEnv::FakeEnv(std::string app_path)
-    : app_path_(std::move(app_path)), engine_(NewSqlCipherEngine()) {}
+namespace {
+
+// Hands every call to a connection it does not own.
+class Borrowed final : public Database {
+ public:
+  Borrowed(Database& db, std::int16_t& query_timeout) : db_(db), query_timeout_(query_timeout) {}
+  void Execute(std::string_view sql) override { db_.Execute(sql); }
+  Statement& Prepared(std::string_view sql) override { return db_.Prepared(sql); }
+  void SetQueryTimeout(std::int16_t seconds) override {
+    query_timeout_ = seconds;
+    db_.SetQueryTimeout(seconds);
+  }
+  void BeginTrans() override { db_.BeginTrans(); }
+  void CommitTrans() override { db_.CommitTrans(); }
+  void Rollback() override { db_.Rollback(); }
+  bool IndexServes(std::string_view query) override { return db_.IndexServes(query); }
+  ColumnComparison DescribeColumn(std::string_view table, std::string_view column) override {
+    return db_.DescribeColumn(table, column);
+  }
+
+ private:
+  Database& db_;
+  std::int16_t& query_timeout_;
+};
+
+}  // namespace
+
+std::unique_ptr<Database> SharedEngine::OpenDatabase(const std::string& name, bool exclusive,
+                                                     bool read_only, std::string_view connect) {
+  const std::string key =
+      name + (exclusive ? "|x|" : "|s|") + (read_only ? "r|" : "w|") + std::string(connect);
+  auto it = open_.find(key);
+  if (it == open_.end()) {
+    it = open_.emplace(key, engine_->OpenDatabase(name, exclusive, read_only, connect)).first;
+  }
+  return std::make_unique<Borrowed>(*it->second, query_timeout);
+}
+
+FakeEnv::FakeEnv(std::string app_path) : app_path_(std::move(app_path)) {}
 
 std::string FakeEnv::File(const std::string& name) const {
   auto it = files.find(app_path_ + "/" + name);

@@ -1,6 +1,6 @@
 // A recording stand-in for the platform: files live in memory, message boxes
 // and pointer changes are written down as events, and the database is a real
-// SQLCipher file in a temporary folder.
+// encrypted file in a temporary folder.
 #pragma once
 
 #include <functional>
@@ -15,6 +15,24 @@ namespace quelvar {
 // In-memory readers and writers, with a buffer as small as a test wants.
 std::unique_ptr<LineReader> NewStringReader(std::string content, std::size_t buffer_size);
 std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed);
+
+// The real engine, except that a database stays open once opened: opening it
+// again hands out the same connection, so the key derivation is paid once,
+// and the query time-out last set on it is kept for tests to read.
+class SharedEngine final : public DBEngine {
+ public:
+  std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive, bool read_only,
+                                         std::string_view connect) override;
+  void CreateDatabase(const std::string& name, std::string_view connect,
+                      std::string_view schema) override {
+    engine_->CreateDatabase(name, connect, schema);
+  }
+  std::int16_t query_timeout = -1;
+
+ private:
+  std::unique_ptr<DBEngine> engine_ = NewSqlCipherEngine();
+  std::map<std::string, std::unique_ptr<Database>> open_;
+};
 
 class FakeEnv final : public Env {
  public:
@@ -44,11 +62,11 @@ class FakeEnv final : public Env {
   std::unique_ptr<LineReader> OpenForInput(const std::string& path) override;
   std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) override;
   const NumberFormat& RegionalSettings() override;
-  DBEngine& Engine() override { return *engine_; }
+  DBEngine& Engine() override { return engine; }
+  SharedEngine engine;
 
  private:
   std::string app_path_;
-  std::unique_ptr<DBEngine> engine_;
 };
 
 }  // namespace quelvar

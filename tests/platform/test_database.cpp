@@ -67,25 +67,7 @@ void RunSql(const std::string& path, const std::string& sql, const std::string& 
 }
 
 std::vector<Row> ReadRows(const std::string& path, const std::string& password) {
-  sqlite3* db = Open(path, password);
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT codigo, actividad, alicuota FROM nomencla ORDER BY rowid", -1,
-                         &stmt, nullptr) != SQLITE_OK) {
-    std::string error = sqlite3_errmsg(db);
-    sqlite3_close(db);
-    throw std::runtime_error("read rows: " + error);
-  }
-  std::vector<Row> rows;
-  while (sqlite3_step(stmt) == SQLITE_ROW) {
-    auto text = [&](int column) {
-      const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
-      return std::string(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
-    };
-    rows.push_back({text(0), text(1), sqlite3_column_double(stmt, 2)});
-  }
-  sqlite3_finalize(stmt);
-  sqlite3_close(db);
-  return rows;
+  return OtherUser(path, password).Rows();
 }
 
 std::string IntegrityCheck(const std::string& path, const std::string& password) {
@@ -120,11 +102,30 @@ void OtherUser::Run(const std::string& sql) {
   }
 }
 
+std::vector<Row> OtherUser::Rows() {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db_, "SELECT codigo, actividad, alicuota FROM nomencla ORDER BY rowid", -1,
+                         &stmt, nullptr) != SQLITE_OK) {
+    throw std::runtime_error(std::string("read rows: ") + sqlite3_errmsg(db_));
+  }
+  std::vector<Row> rows;
+  while (sqlite3_step(stmt) == SQLITE_ROW) {
+    auto text = [&](int column) {
+      const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt, column));
+      return std::string(t ? t : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, column)));
+    };
+    rows.push_back({text(0), text(1), sqlite3_column_double(stmt, 2)});
+  }
+  sqlite3_finalize(stmt);
+  return rows;
+}
+
 std::string ShellSql(const std::string& path, const std::string& sql) {
   const std::string script = path + ".sql";
   const std::string out = path + ".out";
   WriteFile(script, "PRAGMA key = '" + std::string(kPassword) + "';\n" + sql + "\n");
-  const std::string command = "sqlcipher -bail '" + path + "' <'" + script + "' >'" + out + "' 2>&1";
+  const std::string command =
+      "sqlcipher -bail '" + path + "' <'" + script + "' >'" + out + "' 2>&1";
   const int status = std::system(command.c_str());
   std::string printed = ReadFile(out);
   std::filesystem::remove(script);

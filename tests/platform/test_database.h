@@ -54,6 +54,7 @@ class OtherUser {
   OtherUser(const OtherUser&) = delete;
   OtherUser& operator=(const OtherUser&) = delete;
   void Run(const std::string& sql);
+  std::vector<Row> Rows();
 
  private:
   ::sqlite3* db_;

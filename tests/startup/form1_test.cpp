@@ -5,7 +5,6 @@
 
 #include "platform/fake_env.h"
 #include "platform/test_database.h"
-#include "startup/form1_prueba.h"
 
 namespace quelvar {
 namespace {
@@ -23,7 +22,7 @@ class Conexion : public ::testing::Test {
 TEST_F(Conexion, OpensTheDatabaseInTheAppFolderWithItsPasswordAndTimeOut) {
   CreateDatabase(base_);
   ASSERT_TRUE(form_.Conectar_Base());
-  EXPECT_EQ(Form1Prueba::BaseDatos(form_).QueryTimeout(), 9000);
+  EXPECT_EQ(env_.engine.query_timeout, 9000);
   EXPECT_TRUE(env_.events.empty()) << "connecting shows nothing";
 }
 
