@@ -1,7 +1,10 @@
 #include "platform/system_env.h"
 
+#include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,6 +27,17 @@ std::string ExecutableFolder() {
   }
   std::size_t slash = path.rfind('/');
   return slash == 0 ? std::string() : path.substr(0, slash);
+}
+
+void SetUpProcess() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      // open() takes the lowest free number: this one.
+      ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+  ::signal(SIGXFSZ, SIG_IGN);
 }
 
 namespace {
@@ -70,8 +84,21 @@ void TerminalEnv::ReportProgress(std::int32_t lines_read, std::int32_t lines_rej
   if (drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
   last_draw_ = now;
   drawn_ = true;
-  std::fprintf(stderr, "\r\033[KImportando actividades: %d líneas leídas, %d rechazadas",
-               lines_read, lines_rejected);
+  std::string line = "Importando actividades: " + std::to_string(lines_read) + " líneas leídas, " +
+                     std::to_string(lines_rejected) + " rechazadas";
+  // Within the terminal's width, or it wraps and the erasing misses a part.
+  struct winsize size {};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) {
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      if ((static_cast<unsigned char>(line[i]) & 0xC0) == 0x80) continue;
+      if (++characters == size.ws_col) {
+        line.resize(i);
+        break;
+      }
+    }
+  }
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
 }
 

@@ -14,6 +14,14 @@ namespace quelvar {
 // trailing separator.
 std::string ExecutableFolder();
 
+// First thing in the program, so that it runs however it was started:
+// standard input, output or error that was closed is opened on /dev/null
+// (otherwise the next file or the display connection takes its number and
+// receives the message lines), and a write to a pipe nobody reads, or past
+// the file-size limit, fails like any other write instead of killing the
+// program.
+void SetUpProcess();
+
 // Message boxes become lines on standard output ("<title>: <text>") that wait
 // for nobody, so the program also runs unattended from scripts; the failure
 // notice goes to standard error. While the pointer is the hourglass and

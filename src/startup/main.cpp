@@ -38,6 +38,7 @@ constexpr char kUso[] =
 }  // namespace
 
 int main(int argc, char** argv) {
+  quelvar::SetUpProcess();
   if (argc > 1) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
       std::fputs(kUso, stdout);

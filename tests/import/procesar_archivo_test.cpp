@@ -97,7 +97,11 @@ TEST_F(Importacion, EachKindOfRejectedLineIsCountedAndAllButDottedRatesListed) {
 }
 
 TEST_F(Importacion, AMalformedLineStopsTheRunAndKeepsTheRowsBefore) {
+  // What the report lists is on disk while the user reads each message.
+  std::vector<std::string> reports_seen;
+  env_.while_message_shown = [&] { reports_seen.push_back(Report()); };
   Run(F("1|Uno|100|/2|Dos|x|/3|Tres|300/4|Cuatro|400|/"));
+  EXPECT_EQ(reports_seen[0], F("Registros erroneos :/2|Dos|x|/"));
   EXPECT_THAT(env_.events, ElementsAre("puntero reloj", kEstructura, "puntero normal", kTerminado));
   EXPECT_EQ(Report(), F("Registros erroneos :/2|Dos|x|/"));
   EXPECT_EQ(Rows(), (std::vector<Row>{{"1", "Uno", 1}}));

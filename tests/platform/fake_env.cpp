@@ -100,6 +100,7 @@ void FakeEnv::ShowMessage(std::string_view text, Icon icon, std::string_view tit
   const char* kind = icon == Icon::kInformation ? "i" : icon == Icon::kCritical ? "x" : "-";
   events.push_back(std::string("caja ") + kind + " " + std::string(title) + ": " +
                    std::string(text));
+  if (while_message_shown) while_message_shown();
 }
 
 void FakeEnv::ShowFailureNotice(const Failure& failure) {

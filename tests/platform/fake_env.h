@@ -47,6 +47,8 @@ class FakeEnv final : public Env {
   NumberFormat format;
   // Runs before every regional-settings look-up; a test may throw from it.
   std::function<void()> before_regional_settings;
+  // Runs while a message box is shown, as the user reads it.
+  std::function<void()> while_message_shown;
   // Input buffer size, small to cross buffer boundaries.
   std::size_t reader_buffer = 7;
   // Makes AppPath fail, as when the executable's folder cannot be found.

@@ -103,6 +103,17 @@ answer Quelvar importacion-2-fin
 finish "$pid" 0
 grep -q '^Quelvar: Ha terminado el proceso de importación.$' "$work/out" || fail "no closing line"
 
+# Started with standard output and error closed, as some launchers do: the
+# display connection must not take their place.
+folder
+"$crear_base" "$work/app" >/dev/null
+printf '1\xacUno\xac100\xac\r\n' >"$work/app/Actividades.txt"
+"$work/app/quelvar" >&- 2>&- &
+pid=$!
+answer Quelvar cerrada-1-informe
+answer Quelvar cerrada-2-fin
+finish "$pid" 0
+
 # A malformed third line.
 folder
 "$crear_base" "$work/app" >/dev/null

@@ -3,8 +3,12 @@
 #include "startup/programa.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 
 namespace quelvar {
 namespace {
@@ -116,16 +120,29 @@ TEST_F(ProgramaTest, OnATerminalAProgressLineStandsWhileItImportsAndIsErased) {
                                         "2\xAC"
                                         "Dos\xAC"
                                         "x\xAC\r\n");
-  // `script` gives the program a terminal for standard output and error.
-  ASSERT_EQ(Shell("cd / && env -u DISPLAY -u WAYLAND_DISPLAY LC_ALL=C script -qec " +
-                  (p_ / "quelvar") + " /dev/null >" + (p_ / "tty")),
-            0);
-  const std::string tty = ReadFile(p_ / "tty");
-  const std::string progress = "\r\033[KImportando actividades: ";
-  const std::size_t drawn = tty.find(progress);
-  ASSERT_NE(drawn, std::string::npos) << tty;
-  const std::size_t erased = tty.find("\r\033[K", drawn + progress.size());
-  EXPECT_LT(erased, tty.find("Quelvar: Se gener")) << tty;
+  // `script` gives the program a terminal for standard output and error; in
+  // a terminal 20 columns wide the line must not wrap.
+  for (int columns : {80, 20}) {
+    ASSERT_EQ(
+        Shell("cd / && env -u DISPLAY -u WAYLAND_DISPLAY LC_ALL=C script -qec 'stty cols " +
+              std::to_string(columns) + "; " + (p_ / "quelvar") + "' /dev/null >" + (p_ / "tty")),
+        0);
+    const std::string tty = ReadFile(p_ / "tty");
+    const std::string progress = "\r\033[KImportando";
+    const std::size_t drawn = tty.find(progress);
+    ASSERT_NE(drawn, std::string::npos) << tty;
+    const std::size_t erased = tty.find("\r\033[K", drawn + progress.size());
+    EXPECT_LT(erased, tty.find("Quelvar: Se gener")) << tty;
+    // Characters, not bytes: the line holds an "í".
+    const std::string line = tty.substr(drawn + 4, erased - drawn - 4);
+    const auto width = std::count_if(line.begin(), line.end(), [](char c) {
+      return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    });
+    EXPECT_LT(width, columns) << line;
+    if (columns == 80) {
+      EXPECT_NE(line.find("rechazadas"), std::string::npos) << line;
+    }
+  }
 }
 
 TEST_F(ProgramaTest, ThroughALinkTheFilesAreThoseBesideTheProgramItself) {
@@ -148,6 +165,49 @@ TEST_F(ProgramaTest, ADisplayThatCannotBeOpenedLeavesTheTerminalLines) {
   Outcome o = p_.Run("", {"DISPLAY=:9999"});
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out, std::string(kGenerado) + kFin);
+}
+
+// However it is started, a message line that cannot be written is no reason
+// to stop: standard output and error closed, or a pipe nobody reads.
+TEST_F(ProgramaTest, MessageLinesThatCannotBeWrittenDoNotStopTheRun) {
+  p_.MakeDatabase();
+  WriteFile(p_ / "Actividades.txt", kUnaLinea);
+  const std::function<void()> starts[] = {
+      [] {
+        ::close(1);
+        ::close(2);
+      },
+      [] {
+        int ends[2];
+        if (::pipe(ends) != 0) ::_exit(126);
+        ::close(ends[0]);
+        ::dup2(ends[1], 1);
+        ::dup2(ends[1], 2);
+      },
+  };
+  for (const auto& start : starts) {
+    std::filesystem::remove(p_ / "Act.log");
+    Outcome o = p_.Run("", {}, start);
+    EXPECT_EQ(o.status, 0);
+    EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"1", "Uno", 1}}));
+    EXPECT_NE(ReadFile(p_ / "Act.log").find("Cantidad total de registros:  1 "), std::string::npos);
+  }
+}
+
+// Without the index, a check that read the whole table for every line would
+// take hours here; the run stays linear and stores what the index would.
+TEST_F(ProgramaTest, ADatabaseWithoutTheIndexLoadsInLinearTime) {
+  CreateDatabase(p_ / "Impuest.mdb", kPassword,
+                 "CREATE TABLE nomencla (codigo TEXT, actividad TEXT, alicuota REAL)");
+  ASSERT_EQ(Shell(std::string(QUELVAR_GENERATOR) + " 200000 " + (p_ / "Actividades.txt") + " " +
+                  (p_ / "filas.tsv")),
+            0);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(p_.Run().status, 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+  const std::string filas = ReadFile(p_ / "filas.tsv");
+  EXPECT_EQ(p_.Rows().size(),
+            static_cast<std::size_t>(std::count(filas.begin(), filas.end(), '\n')));
 }
 
 TEST_F(ProgramaTest, ArgumentsNeverStartAnImport) {
