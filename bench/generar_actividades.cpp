@@ -12,7 +12,7 @@
 #include <random>
 #include <string>
 
-#include "import/cp1252.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -95,7 +95,8 @@ int main(int argc, char** argv) {
       if (clase >= 10 && clase < 15) texto_tasa = clase % 2 ? "N/A" : "";
       linea = std::string(codigo) + "\xAC" + actividad + "\xAC" + texto_tasa + "\xAC";
       if (clase >= 15) {
-        quelvar::A_Utf8(actividad, utf8);
+        utf8.clear();
+        quelvar::AppendUtf8(quelvar::TextEncoding::kWindows1252, actividad, utf8);
         std::fprintf(filas, "%s\t%s\t%.17g\n", codigo, utf8.c_str(), tasa / 100.0);
         recientes[aceptadas++ % recientes.size()] = linea;
       }

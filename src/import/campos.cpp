@@ -5,14 +5,11 @@
 #include <string>
 
 #include "platform/failure.h"
+#include "platform/text_encoding.h"
 #include "startup/form1.h"
 
 namespace quelvar {
 namespace {
-
-// The scan position is a signed 16-bit number: reading at this position
-// leaves no room for the step past it.
-constexpr std::size_t kPosicionTope = 32767;
 
 bool EsDigito(char c) { return c >= '0' && c <= '9'; }
 
@@ -99,27 +96,43 @@ bool Leer_Numero(std::string_view t, std::string_view decimal, Numero* numero) {
 
 }  // namespace
 
-void Separar_Campos(std::string_view linea, Campos& campos) {
-  const std::size_t largo = linea.size();
-  std::size_t p = 1;  // counts from 1, and is never reset within the line
+namespace {
+
+// The scan with positions counted by `contar`, which gives the characters of
+// a piece of the line. False when the position overflows.
+template <typename Contar>
+bool Escanear(std::string_view linea, Campos& campos, Contar contar) {
+  std::size_t p = 1;      // counts from 1, and is never reset within the line
+  std::size_t desde = 0;  // where position p starts in the line
   for (std::string_view* campo : {&campos.codigo, &campos.actividad, &campos.tasa}) {
-    if (p <= largo) {
-      std::size_t fin = linea.find(kTerminador, p - 1);
+    if (desde < linea.size()) {
+      const std::size_t fin = linea.find(kTerminador, desde);
       // No terminator left: past the end the scan would read the last
       // character, not a terminator, until the position overflows.
-      if (fin == std::string_view::npos || fin + 1 >= kPosicionTope) throw OverflowFailure();
-      *campo = linea.substr(p - 1, fin + 1 - p);
-      p = fin + 2;
+      if (fin == std::string_view::npos) return false;
+      *campo = linea.substr(desde, fin - desde);
+      p += contar(*campo);  // the terminator's position
+      if (p >= kPosicionTope) return false;
+      ++p;
+      desde = fin + kTerminador.size();
     } else {
       // Past the end the scan sees the last character: a "¬" ends the field
       // at once, at the cost of one position.
-      if (largo == 0 || linea.back() != kTerminador || p >= kPosicionTope) {
-        throw OverflowFailure();
-      }
+      if (!linea.ends_with(kTerminador) || p >= kPosicionTope) return false;
       *campo = {};
       ++p;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+void Separar_Campos(std::string_view linea, Campos& campos) {
+  // Bytes first: never fewer than characters, and counted for free. Only a
+  // line that reaches the limit that way is counted again in characters.
+  if (Escanear(linea, campos, [](std::string_view campo) { return campo.size(); })) return;
+  if (!Escanear(linea, campos, Characters)) throw OverflowFailure();
 }
 
 bool Form1::Tienecomas(std::string_view cad) { return cad.find('.') != std::string_view::npos; }

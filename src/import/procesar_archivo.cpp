@@ -5,7 +5,6 @@
 #include <string>
 
 #include "import/campos.h"
-#include "import/cp1252.h"
 #include "import/tabla.h"
 #include "startup/form1.h"
 
@@ -60,26 +59,28 @@ void Form1::Procesar_Archivo() {
   Vaciar_Tabla(*BaseDatos);
   existencia_ = std::make_unique<Existencia>(*BaseDatos);
   const std::string carpeta = entorno_.AppPath();
+  // Whatever encoding the activity file comes in, its lines are read as text,
+  // and the report is written in that encoding.
   std::unique_ptr<LineReader> actividades =
-      entorno_.OpenForInput(JoinPath(carpeta, kArchivoActividades));
-  std::unique_ptr<LineWriter> informe = entorno_.OpenForOutput(JoinPath(carpeta, kArchivoInforme));
+      entorno_.OpenForInput(JoinPath(carpeta, kArchivoActividades), kPosicionTope);
+  std::unique_ptr<LineWriter> informe =
+      entorno_.OpenForOutput(JoinPath(carpeta, kArchivoInforme), actividades->format());
   informe->WriteLine("Registros erroneos :");
 
   std::int32_t linea = 1;
   std::int32_t rechazados = 0;
-  std::string actual;
-  std::string codigo;
-  std::string actividad;
+  Line actual;
   Campos campos;
+  // A listed line is copied exactly as it was read.
   auto listar = [&] {
-    informe->WriteLine(actual);
+    actividades->CopyLine(actual, *informe);
     ++rechazados;
   };
   while (!actividades->AtEnd()) {
     actividades->ReadLine(actual);
     Revision revision;
     try {
-      revision = Revisar_Linea(*this, entorno_, actual, campos);
+      revision = Revisar_Linea(*this, entorno_, actual.text, campos);
     } catch (const Failure& falla) {
       if (falla.kind() == FailureKind::kOverflow) {
         // The rows before the malformed line stay.
@@ -108,10 +109,8 @@ void Form1::Procesar_Archivo() {
         listar();
         break;
       case Veredicto::kAceptada:
-        A_Utf8(campos.codigo, codigo);
-        A_Utf8(campos.actividad, actividad);
-        if (Existe_Registro(codigo, actividad) ||
-            !Insertar_Registro(*BaseDatos, codigo, actividad, revision.alicuota)) {
+        if (Existe_Registro(campos.codigo, campos.actividad) ||
+            !Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad, revision.alicuota)) {
           listar();
         }
         break;

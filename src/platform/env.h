@@ -25,7 +25,7 @@ enum class MousePointer { kDefault, kHourglass };
 // Grouping separators are never accepted in a number, so only the decimal
 // separator matters.
 struct NumberFormat {
-  std::string decimal_separator = ".";
+  std::string decimal_separator = ".";  // UTF-8
 };
 
 class Env {
@@ -50,8 +50,12 @@ class Env {
   // The folder that holds the running executable, without a trailing separator.
   virtual std::string AppPath() = 0;
 
-  virtual std::unique_ptr<LineReader> OpenForInput(const std::string& path) = 0;
-  virtual std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) = 0;
+  // A text file to read, its lines held up to `held_characters` characters.
+  virtual std::unique_ptr<LineReader> OpenForInput(const std::string& path,
+                                                   std::size_t held_characters) = 0;
+  // A text file to write in `format`; created, or emptied.
+  virtual std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
+                                                    const TextFormat& format) = 0;
 
   // Consulted for every number parsed, as the user's settings may be.
   virtual const NumberFormat& RegionalSettings() = 0;

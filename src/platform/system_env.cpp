@@ -48,8 +48,12 @@ NumberFormat UserNumberFormat() {
   // conversion in the program, untouched.
   locale_t user = ::newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
   if (user == static_cast<locale_t>(0)) return format;
+  // Lines are compared as UTF-8 text. A separator in another code set that is
+  // no ASCII character is not taken: no line could be read as holding it.
   const char* decimal = ::nl_langinfo_l(RADIXCHAR, user);
-  if (decimal != nullptr && *decimal != '\0') format.decimal_separator = decimal;
+  Utf8Check valid;
+  if (decimal != nullptr) valid.Feed(decimal);
+  if (decimal != nullptr && *decimal != '\0' && valid.Valid()) format.decimal_separator = decimal;
   ::freelocale(user);
   return format;
 }
@@ -111,12 +115,14 @@ void TerminalEnv::EraseProgress() {
 
 std::string TerminalEnv::AppPath() { return ExecutableFolder(); }
 
-std::unique_ptr<LineReader> TerminalEnv::OpenForInput(const std::string& path) {
-  return OpenFileForInput(path);
+std::unique_ptr<LineReader> TerminalEnv::OpenForInput(const std::string& path,
+                                                      std::size_t held_characters) {
+  return OpenFileForInput(path, held_characters);
 }
 
-std::unique_ptr<LineWriter> TerminalEnv::OpenForOutput(const std::string& path) {
-  return OpenFileForOutput(path);
+std::unique_ptr<LineWriter> TerminalEnv::OpenForOutput(const std::string& path,
+                                                       const TextFormat& format) {
+  return OpenFileForOutput(path, format);
 }
 
 const NumberFormat& TerminalEnv::RegionalSettings() {

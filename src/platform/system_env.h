@@ -35,8 +35,10 @@ class TerminalEnv : public Env {
   void SetMousePointer(MousePointer pointer) override;
   void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override;
   std::string AppPath() override;
-  std::unique_ptr<LineReader> OpenForInput(const std::string& path) override;
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) override;
+  std::unique_ptr<LineReader> OpenForInput(const std::string& path,
+                                           std::size_t held_characters) override;
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
+                                            const TextFormat& format) override;
   const NumberFormat& RegionalSettings() override;
   DBEngine& Engine() override;
 

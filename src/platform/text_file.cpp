@@ -1,47 +1,259 @@
 #include "platform/text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "platform/failure.h"
 
 namespace quelvar {
+namespace {
 
-bool LineReader::Refill() {
-  if (exhausted_) return false;
-  pos_ = 0;
-  len_ = Fill(buffer_.data(), buffer_.size());
-  if (len_ == 0) exhausted_ = true;
-  return len_ > 0;
+bool StartsWith(std::string_view bytes, std::string_view mark) {
+  return bytes.substr(0, mark.size()) == mark;
 }
 
-bool LineReader::AtEnd() { return pos_ == len_ && !Refill(); }
+constexpr std::string_view kMarkUtf8 = "\xEF\xBB\xBF";
+constexpr std::string_view kMarkUtf16LE = "\xFF\xFE";
+constexpr std::string_view kMarkUtf16BE = "\xFE\xFF";
 
-void LineReader::ReadLine(std::string& line) {
-  line.clear();
-  while (pos_ < len_ || Refill()) {
-    const char* start = buffer_.data() + pos_;
-    const void* cr = std::memchr(start, '\r', len_ - pos_);
-    if (cr == nullptr) {
-      line.append(start, len_ - pos_);
-      pos_ = len_;
-      continue;
-    }
-    const char* end = static_cast<const char*>(cr);
-    line.append(start, end);
-    pos_ += static_cast<std::size_t>(end - start) + 1;
-    if ((pos_ < len_ || Refill()) && buffer_[pos_] == '\n') ++pos_;
-    return;
+std::string_view MarkOf(TextEncoding encoding) {
+  switch (encoding) {
+    case TextEncoding::kUtf8:
+      return kMarkUtf8;
+    case TextEncoding::kUtf16LE:
+      return kMarkUtf16LE;
+    case TextEncoding::kUtf16BE:
+      return kMarkUtf16BE;
+    case TextEncoding::kWindows1252:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+LineReader::LineReader(std::unique_ptr<ByteSource> source, std::size_t held_characters,
+                       std::size_t buffer_size)
+    : source_(std::move(source)),
+      // Room for a CR LF of two-byte units, whatever size is asked for.
+      buffer_(std::max<std::size_t>(buffer_size, 4)),
+      held_characters_(held_characters),
+      // No character takes more than four bytes in any of the encodings.
+      held_bytes_(4 * held_characters) {
+  if (source_->Regular()) {
+    Examine();
+  } else {
+    // Read once, in order: a line cannot be copied from the file again.
+    held_bytes_ = std::numeric_limits<std::size_t>::max();
   }
 }
 
-void LineWriter::WriteLine(std::string_view text) {
-  pending_.append(text);
-  pending_.append("\r\n");
+void LineReader::Examine() {
+  Utf8Check utf8;
+  std::unique_ptr<Utf16Check> utf16;  // when the file starts with a UTF-16 mark
+  bool big_endian = false;
+  std::string start;  // the file's first three bytes, for the marks
+  bool cr = false;
+  bool lf = false;
+  bool terminator = false;  // C2 AC, the UTF-8 "¬"
+  char before = 0;          // the last byte of the previous chunk
+  bool cr16 = false;
+  bool lf16 = false;
+  char first = 0;           // the first byte of a UTF-16 unit
+  std::uint64_t total = 0;  // the bytes before this chunk
+  for (;;) {
+    const std::size_t n = source_->Read(buffer_.data(), buffer_.size());
+    if (n == 0) break;
+    const char* chunk = buffer_.data();
+    const std::string_view bytes(chunk, n);
+
+    const bool had_two = start.size() >= 2;
+    start.append(bytes.substr(0, 3 - std::min<std::size_t>(start.size(), 3)));
+    if (!had_two && start.size() >= 2 &&
+        (StartsWith(start, kMarkUtf16LE) || StartsWith(start, kMarkUtf16BE))) {
+      big_endian = StartsWith(start, kMarkUtf16BE);
+      utf16 = std::make_unique<Utf16Check>(big_endian);
+    }
+
+    utf8.Feed(bytes);
+    cr = cr || bytes.find('\r') != std::string_view::npos;
+    lf = lf || bytes.find('\n') != std::string_view::npos;
+    for (std::size_t ac = 0; !terminator && (ac = bytes.find('\xAC', ac)) != bytes.npos; ++ac) {
+      terminator = (ac == 0 ? before : bytes[ac - 1]) == '\xC2';
+    }
+    before = bytes.back();
+
+    // Past the mark, UTF-16 units lie at even offsets of the file.
+    for (std::size_t i = 0; utf16 && i < n; ++i) {
+      const std::uint64_t at = total + i;
+      if (at < 2) continue;
+      utf16->Feed(bytes.substr(i, 1));
+      if (at % 2 == 0) {
+        first = bytes[i];
+        continue;
+      }
+      const char high = big_endian ? first : bytes[i];
+      const char low = big_endian ? bytes[i] : first;
+      cr16 = cr16 || (high == 0 && low == '\r');
+      lf16 = lf16 || (high == 0 && low == '\n');
+    }
+    total += n;
+  }
+
+  if (utf16 && utf16->Valid()) {
+    format_.encoding = big_endian ? TextEncoding::kUtf16BE : TextEncoding::kUtf16LE;
+    format_.byte_order_mark = true;
+    format_.lf_line_ends = !cr16 && lf16;
+    unit_ = 2;
+  } else {
+    if (utf8.Valid() && (StartsWith(start, kMarkUtf8) || terminator)) {
+      format_.encoding = TextEncoding::kUtf8;
+      format_.byte_order_mark = StartsWith(start, kMarkUtf8);
+    }
+    format_.lf_line_ends = !cr && lf;
+  }
+
+  source_->Rewind();
+  if (format_.byte_order_mark) {
+    const std::size_t mark = MarkOf(format_.encoding).size();
+    Have(mark);
+    pos_ += mark;
+  }
+}
+
+bool LineReader::Have(std::size_t n) {
+  if (len_ - pos_ >= n) return true;
+  if (exhausted_) return false;
+  // What is left goes to the front, and the rest of the buffer is filled.
+  const std::size_t rest = len_ - pos_;
+  std::memmove(buffer_.data(), buffer_.data() + pos_, rest);
+  offset_ += pos_;
+  pos_ = 0;
+  len_ = rest;
+  while (len_ < n) {
+    const std::size_t got = source_->Read(buffer_.data() + len_, buffer_.size() - len_);
+    if (got == 0) {
+      exhausted_ = true;
+      break;
+    }
+    len_ += got;
+  }
+  return len_ >= n;
+}
+
+bool LineReader::IsUnit(std::size_t at, char ascii) const {
+  if (unit_ == 1) return buffer_[at] == ascii;
+  const bool big = format_.encoding == TextEncoding::kUtf16BE;
+  return buffer_[at + (big ? 1 : 0)] == ascii && buffer_[at + (big ? 0 : 1)] == 0;
+}
+
+bool LineReader::AtEnd() { return !Have(unit_); }
+
+void LineReader::ReadLine(Line& line) {
+  line.text.clear();
+  line.bytes.clear();
+  line.whole = true;
+  line.start = offset_ + pos_;
+  auto take = [&](std::size_t to) {
+    const std::size_t room = held_bytes_ - line.bytes.size();
+    if (to - pos_ > room) line.whole = false;
+    line.bytes.append(buffer_.data() + pos_, std::min(to - pos_, room));
+    pos_ = to;
+  };
+  const char ends = format_.lf_line_ends ? '\n' : '\r';
+  bool ended = false;
+  while (!ended && Have(unit_)) {
+    std::size_t at = len_;
+    if (unit_ == 1) {
+      const void* found = std::memchr(buffer_.data() + pos_, ends, len_ - pos_);
+      if (found != nullptr) {
+        at = static_cast<std::size_t>(static_cast<const char*>(found) - buffer_.data());
+      }
+    } else {
+      for (std::size_t k = pos_; k + 1 < len_; k += 2) {
+        if (IsUnit(k, ends)) {
+          at = k;
+          break;
+        }
+      }
+    }
+    if (at == len_) {
+      take(pos_ + (len_ - pos_) / unit_ * unit_);  // whole units only
+      continue;
+    }
+    take(at);
+    line.end = offset_ + pos_;
+    pos_ += unit_;
+    if (ends == '\r' && Have(unit_) && IsUnit(pos_, '\n')) pos_ += unit_;
+    ended = true;
+  }
+  if (!ended) line.end = offset_ + pos_;
+  AppendUtf8(format_.encoding, line.bytes, line.text);
+  if (!line.whole) {
+    // A character cut at the end of what was held lies past the characters
+    // that are kept.
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < line.text.size(); ++i) {
+      if ((static_cast<unsigned char>(line.text[i]) & 0xC0) != 0x80 &&
+          characters++ == held_characters_) {
+        line.text.resize(i);
+        break;
+      }
+    }
+  }
+}
+
+void LineReader::CopyLine(const Line& line, LineWriter& writer) {
+  if (line.whole) {
+    writer.WriteBytes(line.bytes);
+  } else {
+    std::string chunk(1 << 16, '\0');
+    for (std::uint64_t at = line.start; at < line.end;) {
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), line.end - at));
+      const std::size_t got = source_->ReadAt(at, chunk.data(), want);
+      // The file lost the line since it was read.
+      if (got == 0)
+        throw Failure(FailureKind::kOther, 62, "Entrada más allá del final del archivo");
+      writer.WriteBytes(std::string_view(chunk.data(), got));
+      at += got;
+    }
+  }
+  writer.EndLine();
+}
+
+LineWriter::LineWriter(std::unique_ptr<ByteSink> sink, const TextFormat& format)
+    : sink_(std::move(sink)), encoding_(format.encoding) {
+  AppendEncoded(encoding_, "\r\n", line_end_);
+  if (format.byte_order_mark) pending_.append(MarkOf(encoding_));
+}
+
+LineWriter::~LineWriter() {
+  if (closed_) return;
+  // Best effort: pending bytes go out, errors are dropped.
+  try {
+    Flush();
+  } catch (const Failure&) {
+  }
+  try {
+    sink_->Close();
+  } catch (const Failure&) {
+  }
+}
+
+void LineWriter::WriteLine(std::string_view utf8) {
+  AppendEncoded(encoding_, utf8, pending_);
+  EndLine();
+}
+
+void LineWriter::WriteBytes(std::string_view bytes) {
+  pending_.append(bytes);
+  if (pending_.size() >= kFlushAt) Flush();
+}
+
+void LineWriter::EndLine() {
+  pending_.append(line_end_);
   if (pending_.size() >= kFlushAt) Flush();
 }
 
@@ -50,112 +262,22 @@ void LineWriter::Flush() {
   // Cleared first: a failed write is reported once, not again on close.
   std::string out;
   out.swap(pending_);
-  Write(out.data(), out.size());
+  sink_->Write(out.data(), out.size());
 }
 
 void LineWriter::Close() {
+  if (closed_) return;
+  closed_ = true;
   try {
     Flush();
   } catch (...) {
-    Release();
+    try {
+      sink_->Close();
+    } catch (const Failure&) {
+    }
     throw;
   }
-  Release();
-}
-
-void LineWriter::FlushQuietly() {
-  try {
-    Flush();
-  } catch (const Failure&) {
-  }
-}
-
-namespace {
-
-constexpr std::size_t kReadBuffer = 1 << 18;
-
-class FileLineReader final : public LineReader {
- public:
-  FileLineReader(int fd, std::string path)
-      : LineReader(kReadBuffer), fd_(fd), path_(std::move(path)) {}
-  ~FileLineReader() override { Close(); }
-
-  void Close() override {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- protected:
-  std::size_t Fill(char* out, std::size_t capacity) override {
-    for (;;) {
-      ssize_t n = ::read(fd_, out, capacity);
-      if (n >= 0) return static_cast<std::size_t>(n);
-      if (errno != EINTR) throw FileFailure(errno, path_);
-    }
-  }
-
- private:
-  int fd_;
-  std::string path_;
-};
-
-class FileLineWriter final : public LineWriter {
- public:
-  FileLineWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
-  ~FileLineWriter() override {
-    if (fd_ < 0) return;
-    FlushQuietly();
-    ::close(fd_);
-  }
-
- protected:
-  void Write(const char* data, std::size_t size) override {
-    while (size > 0) {
-      ssize_t n = ::write(fd_, data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw FileFailure(errno, path_);
-      }
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-  }
-
-  void Release() override {
-    if (fd_ < 0) return;
-    int rc = ::close(fd_);
-    fd_ = -1;
-    if (rc != 0 && errno != EINTR) throw FileFailure(errno, path_);
-  }
-
- private:
-  int fd_;
-  std::string path_;
-};
-
-}  // namespace
-
-std::unique_ptr<LineReader> OpenFileForInput(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw FileFailure(errno, path);
-  struct stat st {};
-  int err = 0;
-  if (::fstat(fd, &st) != 0) {
-    err = errno;
-  } else if (S_ISDIR(st.st_mode)) {
-    err = EISDIR;
-  }
-  if (err != 0) {
-    ::close(fd);
-    throw FileFailure(err, path);
-  }
-  return std::make_unique<FileLineReader>(fd, path);
-}
-
-std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd < 0) throw FileFailure(errno, path);
-  return std::make_unique<FileLineWriter>(fd, path);
+  sink_->Close();
 }
 
 }  // namespace quelvar

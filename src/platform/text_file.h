@@ -1,72 +1,142 @@
-// Sequential text files in a single-byte code page: one byte is one character,
-// and lines travel as the exact bytes of the file.
+// Sequential text files. A file to read is examined whole first, when it is a
+// regular file, to learn its encoding and its line ends; its lines then come
+// as UTF-8 text and as the exact bytes they were read from. A file written
+// takes the encoding of another, and lines that end in CR LF.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/text_encoding.h"
+
 namespace quelvar {
 
-// Reads whole lines through a fixed buffer, so memory does not grow with the
-// file. CR LF or a lone CR ends a line; a lone LF is part of the line. A line
-// end that is the last thing in the input starts no further line.
+// What a file's text is written in, and how its lines end.
+struct TextFormat {
+  TextEncoding encoding = TextEncoding::kWindows1252;
+  bool byte_order_mark = false;
+  bool lf_line_ends = false;  // LF ends a line; otherwise CR LF or a lone CR
+};
+
+// Where a file's bytes come from: the platform's part of reading.
+class ByteSource {
+ public:
+  virtual ~ByteSource() = default;
+  // Up to `capacity` bytes from where the last read stopped; 0 only at the end.
+  virtual std::size_t Read(char* out, std::size_t capacity) = 0;
+  // True for a regular file, which can be read again from its start and
+  // from any offset; anything else is read once, in order.
+  virtual bool Regular() = 0;
+  virtual void Rewind() = 0;
+  // Up to `size` bytes from `offset`, without moving where Read goes on.
+  virtual std::size_t ReadAt(std::uint64_t offset, char* out, std::size_t size) = 0;
+  virtual void Close() = 0;
+};
+
+// Where a file's bytes go: the platform's part of writing.
+class ByteSink {
+ public:
+  virtual ~ByteSink() = default;
+  virtual void Write(const char* data, std::size_t size) = 0;
+  // Reports a failure to write that the system kept until the file closed.
+  virtual void Close() = 0;
+};
+
+// One line of a file, without its line end.
+struct Line {
+  std::string text;         // UTF-8
+  std::string bytes;        // exactly as read; only the start of a line not held whole
+  bool whole = true;        // false when the line was too long to hold in memory
+  std::uint64_t start = 0;  // where the line's bytes lie in the file
+  std::uint64_t end = 0;
+};
+
+class LineWriter;
+
+// Reads lines through a fixed buffer, so memory does not grow with the file,
+// nor past a bound with the line: a line longer than `held_characters`
+// characters is held only that far (as text, and as bytes), and copied from
+// the file again when it must be written whole.
+//
+// A regular file is examined once, when the reader is made: it is UTF-16
+// when it starts with the byte-order mark FF FE or FE FF and the rest is
+// valid UTF-16; else UTF-8 when it is valid UTF-8 as a whole and starts with
+// EF BB BF or holds "¬" (C2 AC); else Windows-1252. The mark is no part of
+// the first line. A file that holds no CR and at least one LF has LF line
+// ends: each LF ends a line. Otherwise CR LF or a lone CR ends a line and an
+// LF is an ordinary character. Anything that is not a regular file is read
+// as Windows-1252 with CR line ends. Either way, a line end that is the last
+// thing in the file starts no further line.
 class LineReader {
  public:
-  virtual ~LineReader() = default;
+  LineReader(std::unique_ptr<ByteSource> source, std::size_t held_characters,
+             std::size_t buffer_size = kBufferSize);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
+  const TextFormat& format() const { return format_; }
   // True when no byte is left to read.
   bool AtEnd();
-  // Replaces `line` with the next line, without its line end.
-  void ReadLine(std::string& line);
-  virtual void Close() = 0;
+  void ReadLine(Line& line);
+  // Writes `line`, read from this file, to `writer` as one line of exactly
+  // the bytes it was read from.
+  void CopyLine(const Line& line, LineWriter& writer);
+  void Close() { source_->Close(); }
 
- protected:
-  explicit LineReader(std::size_t buffer_size) : buffer_(buffer_size) {}
-  // Copies up to `capacity` bytes into `out`; 0 only at the end of the input.
-  virtual std::size_t Fill(char* out, std::size_t capacity) = 0;
+  static constexpr std::size_t kBufferSize = 1 << 18;
 
  private:
-  bool Refill();
+  void Examine();
+  bool Have(std::size_t n);  // at least n unread bytes in the buffer, unless the file ends
+  bool IsUnit(std::size_t at, char ascii) const;  // the code unit at `at` is this character
 
+  std::unique_ptr<ByteSource> source_;
   std::vector<char> buffer_;
   std::size_t pos_ = 0;
   std::size_t len_ = 0;
+  std::uint64_t offset_ = 0;  // where buffer_[0] lies in the file
   bool exhausted_ = false;
+  TextFormat format_;
+  std::size_t unit_ = 1;  // bytes per code unit
+  std::size_t held_characters_;
+  std::size_t held_bytes_;
 };
 
-// Writes lines that end in CR LF, buffered. Close() reports any failure to
+// Writes lines that end in CR LF, in the encoding of `format` and after its
+// byte-order mark, if it has one; buffered. Close() reports any failure to
 // write; a writer destroyed unclosed writes what it can and says nothing.
 class LineWriter {
  public:
-  virtual ~LineWriter() = default;
+  LineWriter(std::unique_ptr<ByteSink> sink, const TextFormat& format);
+  ~LineWriter();
   LineWriter(const LineWriter&) = delete;
   LineWriter& operator=(const LineWriter&) = delete;
 
-  void WriteLine(std::string_view text);
+  // A line of UTF-8 text, written in the file's encoding.
+  void WriteLine(std::string_view utf8);
+  // Bytes as they stand, to a line that EndLine() ends.
+  void WriteBytes(std::string_view bytes);
+  void EndLine();
   // Hands what is buffered to the system; a failure to write is thrown.
   void Flush();
   void Close();
 
- protected:
-  LineWriter() = default;
-  virtual void Write(const char* data, std::size_t size) = 0;
-  virtual void Release() = 0;
-  // Best effort for destructors: pending bytes go out, errors are dropped.
-  void FlushQuietly();
-
  private:
   static constexpr std::size_t kFlushAt = 1 << 16;
 
+  std::unique_ptr<ByteSink> sink_;
+  TextEncoding encoding_;
+  std::string line_end_;
   std::string pending_;
+  bool closed_ = false;
 };
 
-std::unique_ptr<LineReader> OpenFileForInput(const std::string& path);
-// Creates the file, or empties it.
-std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path);
+// Files on disk. Opening for output creates the file, or empties it.
+std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters);
+std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format);
 
 }  // namespace quelvar

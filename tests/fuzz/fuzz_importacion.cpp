@@ -12,7 +12,6 @@
 
 #include "fuzz/fuzz_check.h"
 #include "import/campos.h"
-#include "import/cp1252.h"
 #include "platform/fake_env.h"
 #include "platform/test_database.h"
 #include "startup/form1.h"
@@ -39,10 +38,11 @@ Banco& TheBanco() {
   return banco;
 }
 
-std::vector<std::string> Lineas(const std::string& texto) {
-  auto lector = NewStringReader(texto, 4096);
-  std::vector<std::string> lineas;
-  std::string linea;
+// The lines of a file as the program reads them.
+std::vector<Line> Lineas(const std::string& archivo) {
+  auto lector = NewStringReader(archivo, 4096);
+  std::vector<Line> lineas;
+  Line linea;
   while (!lector->AtEnd()) {
     lector->ReadLine(linea);
     lineas.push_back(linea);
@@ -71,9 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Form1 form(banco.entorno);
   form.Form_Load();
 
-  const std::vector<std::string> lineas = Lineas(entrada);
-  const std::vector<std::string> informe = Lineas(banco.entorno.File("Act.log"));
-  FUZZ_CHECK(!informe.empty() && informe[0] == "Registros erroneos :");
+  const std::vector<Line> lineas = Lineas(entrada);
+  // The report, in the activity file's encoding: its text for the heading
+  // and the totals, its bytes for the lines listed.
+  const std::vector<Line> informe = Lineas(banco.entorno.File("Act.log"));
+  FUZZ_CHECK(!informe.empty() && informe[0].text == "Registros erroneos :");
   bool estructura = false;
   for (const std::string& evento : banco.entorno.events) {
     estructura |= evento == "caja x Error: Estructura del archivo incorrecta";
@@ -83,11 +85,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::set<std::pair<std::string, std::string>> aceptadas;
   std::map<std::string, int> entradas;
   NumberFormat formato;
-  for (const std::string& linea : lineas) {
-    ++entradas[linea];
+  for (const Line& linea : lineas) {
+    ++entradas[linea.bytes];
     Campos campos;
     try {
-      Separar_Campos(linea, campos);
+      Separar_Campos(linea.text, campos);
       if (campos.tasa.find('.') != std::string_view::npos || !Es_Numerico(campos.tasa, formato)) {
         continue;
       }
@@ -95,28 +97,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const Failure&) {
       continue;
     }
-    std::string codigo, actividad;
-    A_Utf8(campos.codigo, codigo);
-    A_Utf8(campos.actividad, actividad);
-    aceptadas.emplace(codigo, actividad);
+    aceptadas.emplace(campos.codigo, campos.actividad);
   }
 
   std::size_t listadas = informe.size() - 1;
   if (!estructura) {
-    FUZZ_CHECK(informe.size() >= 5 && informe[informe.size() - 4].empty());
+    FUZZ_CHECK(informe.size() >= 5 && informe[informe.size() - 4].bytes.empty());
     listadas = informe.size() - 5;
-    int rechazados = Total(informe[informe.size() - 3], "Total de registros que no insertados ");
-    int insertados = Total(informe[informe.size() - 2], "Total de registros insertados ");
-    int total = Total(informe[informe.size() - 1], "Cantidad total de registros: ");
+    int rechazados =
+        Total(informe[informe.size() - 3].text, "Total de registros que no insertados ");
+    int insertados = Total(informe[informe.size() - 2].text, "Total de registros insertados ");
+    int total = Total(informe[informe.size() - 1].text, "Cantidad total de registros: ");
     FUZZ_CHECK(rechazados + insertados == total);
     FUZZ_CHECK(total == static_cast<int>(lineas.size()));
     FUZZ_CHECK(banco.lector->Rows().size() == static_cast<std::size_t>(insertados));
   } else {
     // No totals: their block opens with an empty line, and an empty input
     // line is always malformed, so it is never listed.
-    for (std::size_t i = 1; i < informe.size(); ++i) FUZZ_CHECK(!informe[i].empty());
+    for (std::size_t i = 1; i < informe.size(); ++i) FUZZ_CHECK(!informe[i].bytes.empty());
   }
-  for (std::size_t i = 1; i <= listadas; ++i) FUZZ_CHECK(entradas[informe[i]]-- > 0);
+  for (std::size_t i = 1; i <= listadas; ++i) FUZZ_CHECK(entradas[informe[i].bytes]-- > 0);
 
   std::set<std::pair<std::string, std::string>> vistas;
   for (const Row& fila : banco.lector->Rows()) {

@@ -4,6 +4,7 @@
 #include "import/campos.h"
 #include "platform/fake_env.h"
 #include "platform/test_database.h"
+#include "platform/text_encoding.h"
 #include "startup/form1.h"
 
 namespace quelvar {
@@ -21,7 +22,7 @@ std::string F(std::string_view text) {
   std::string out;
   for (char c : text) {
     if (c == '|') {
-      out.push_back(kTerminador);
+      out.push_back('\xAC');  // "¬" in Windows-1252
     } else if (c == '/') {
       out.append("\r\n");
     } else {
@@ -110,9 +111,14 @@ TEST_F(Importacion, AMalformedLineStopsTheRunAndKeepsTheRowsBefore) {
 }
 
 TEST_F(Importacion, AFileEndingInTwoLineEndsStopsOnItsEmptyLastLine) {
-  Run(F("1|Uno|100|/2|Dos|200|//"));
-  EXPECT_THAT(env_.events, ElementsAre("puntero reloj", kEstructura, "puntero normal", kTerminado));
-  EXPECT_EQ(Rows().size(), 2u);
+  for (const std::string& file :
+       {F("1|Uno|100|/2|Dos|200|//"), std::string("1¬Uno¬100¬\n2¬Dos¬200¬\n\n")}) {
+    env_.events.clear();
+    Run(file);
+    EXPECT_THAT(env_.events,
+                ElementsAre("puntero reloj", kEstructura, "puntero normal", kTerminado));
+    EXPECT_EQ(Rows().size(), 2u);
+  }
 }
 
 TEST_F(Importacion, AnOtherFailureInALineIsShownAndTheLineListed) {
@@ -148,6 +154,62 @@ TEST_F(Importacion, TheDecimalSeparatorIsTheUsersOne) {
   Run(F("1|Uno|3,5|/2|Dos|1,000,5|/"));
   EXPECT_EQ(Report(), F("Registros erroneos :/2|Dos|1,000,5|/") + Totales(1, 1, 2));
   EXPECT_EQ(Rows(), (std::vector<Row>{{"1", "Uno", 0.035}}));
+}
+
+// A separator is a character: U+066B, two bytes in UTF-8, is found in a UTF-8
+// file, and never in a Windows-1252 one, whose bytes D9 AB are "Ù«".
+TEST_F(Importacion, ASeparatorOfSeveralBytesIsComparedAsACharacter) {
+  env_.format.decimal_separator = "\xD9\xAB";
+  Run(
+      F("1|Uno|3\xD9\xAB"
+        "5|/"));
+  EXPECT_EQ(Report(), F("Registros erroneos :/1|Uno|3\xD9\xAB"
+                        "5|/") +
+                          Totales(1, 0, 1));
+  Run("1¬Uno¬3\xD9\xAB"
+      "5¬\r\n");
+  EXPECT_EQ(Rows(), (std::vector<Row>{{"1", "Uno", 0.035}}));
+}
+
+// The same activities as today's editors save them. Each file gives the same
+// rows, and a report in its own encoding, after its own mark.
+TEST_F(Importacion, TheSameActivitiesInEveryEncodingGiveTheSameRows) {
+  env_.format.decimal_separator = ",";
+  const std::vector<std::string> lines = {"011¬Caña de azúcar¬350¬", "012¬Cría «bovina»¬3,5¬",
+                                          "013¬Pesca¬abc¬", "014¬Minería¬3.5¬",
+                                          "011¬Caña de azúcar¬1¬ sobra"};
+  const std::string report_text =
+      "Registros erroneos :\r\n013¬Pesca¬abc¬\r\n011¬Caña de azúcar¬1¬ sobra\r\n\r\n"
+      "Total de registros que no insertados  3 \r\nTotal de registros insertados  2 \r\n"
+      "Cantidad total de registros:  5 \r\n";
+  struct Form {
+    const char* name;
+    TextEncoding encoding;
+    bool mark;
+    std::string line_end;
+  };
+  const Form forms[] = {
+      {"windows-1252, crlf", TextEncoding::kWindows1252, false, "\r\n"},
+      {"utf-8, lf", TextEncoding::kUtf8, false, "\n"},
+      {"utf-8, crlf", TextEncoding::kUtf8, false, "\r\n"},
+      {"utf-8 with its mark, lf", TextEncoding::kUtf8, true, "\n"},
+      {"utf-8 with its mark, crlf", TextEncoding::kUtf8, true, "\r\n"},
+      {"utf-16 le, crlf", TextEncoding::kUtf16LE, true, "\r\n"},
+      {"utf-16 be, lf", TextEncoding::kUtf16BE, true, "\n"},
+  };
+  for (const Form& form : forms) {
+    SCOPED_TRACE(form.name);
+    std::string text = form.mark ? "\xEF\xBB\xBF" : "";
+    for (const std::string& line : lines) text += line + form.line_end;
+    std::string file;
+    AppendEncoded(form.encoding, text, file);
+    Run(file);
+    EXPECT_EQ(Rows(),
+              (std::vector<Row>{{"011", "Caña de azúcar", 3.5}, {"012", "Cría «bovina»", 0.035}}));
+    std::string report;
+    AppendEncoded(form.encoding, (form.mark ? "\xEF\xBB\xBF" : "") + report_text, report);
+    EXPECT_EQ(Report(), report);
+  }
 }
 
 TEST_F(Importacion, AMissingActivityFileFailsAndKeepsTheTable) {

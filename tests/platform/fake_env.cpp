@@ -6,33 +6,34 @@
 namespace quelvar {
 namespace {
 
-class StringReader final : public LineReader {
+class StringSource final : public ByteSource {
  public:
-  StringReader(std::string content, std::size_t buffer_size)
-      : LineReader(buffer_size), content_(std::move(content)) {}
-  void Close() override {}
-
- protected:
-  std::size_t Fill(char* out, std::size_t capacity) override {
-    std::size_t n = std::min(capacity, content_.size() - pos_);
-    std::memcpy(out, content_.data() + pos_, n);
+  explicit StringSource(std::string content) : content_(std::move(content)) {}
+  std::size_t Read(char* out, std::size_t capacity) override {
+    std::size_t n = ReadAt(pos_, out, capacity);
     pos_ += n;
     return n;
   }
+  bool Regular() override { return true; }
+  void Rewind() override { pos_ = 0; }
+  std::size_t ReadAt(std::uint64_t offset, char* out, std::size_t size) override {
+    if (offset >= content_.size()) return 0;
+    std::size_t n = std::min<std::size_t>(size, content_.size() - offset);
+    std::memcpy(out, content_.data() + offset, n);
+    return n;
+  }
+  void Close() override {}
 
  private:
   std::string content_;
   std::size_t pos_ = 0;
 };
 
-class StringWriter final : public LineWriter {
+class StringSink final : public ByteSink {
  public:
-  StringWriter(std::string* out, bool* closed) : out_(out), closed_(closed) {}
-  ~StringWriter() override { FlushQuietly(); }
-
- protected:
+  StringSink(std::string* out, bool* closed) : out_(out), closed_(closed) {}
   void Write(const char* data, std::size_t size) override { out_->append(data, size); }
-  void Release() override {
+  void Close() override {
     if (closed_ != nullptr) *closed_ = true;
   }
 
@@ -43,12 +44,15 @@ class StringWriter final : public LineWriter {
 
 }  // namespace
 
-std::unique_ptr<LineReader> NewStringReader(std::string content, std::size_t buffer_size) {
-  return std::make_unique<StringReader>(std::move(content), buffer_size);
+std::unique_ptr<LineReader> NewStringReader(std::string content, std::size_t buffer_size,
+                                            std::size_t held_characters) {
+  return std::make_unique<LineReader>(std::make_unique<StringSource>(std::move(content)),
+                                      held_characters, buffer_size);
 }
 
-std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed) {
-  return std::make_unique<StringWriter>(out, closed);
+std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed,
+                                            const TextFormat& format) {
+  return std::make_unique<LineWriter>(std::make_unique<StringSink>(out, closed), format);
 }
 
 namespace {
@@ -116,17 +120,19 @@ std::string FakeEnv::AppPath() {
   return app_path_;
 }
 
-std::unique_ptr<LineReader> FakeEnv::OpenForInput(const std::string& path) {
+std::unique_ptr<LineReader> FakeEnv::OpenForInput(const std::string& path,
+                                                  std::size_t held_characters) {
   auto it = files.find(path);
   if (it == files.end()) throw FileFailure(ENOENT, path);
-  return NewStringReader(it->second, reader_buffer);
+  return NewStringReader(it->second, reader_buffer, held_characters);
 }
 
-std::unique_ptr<LineWriter> FakeEnv::OpenForOutput(const std::string& path) {
+std::unique_ptr<LineWriter> FakeEnv::OpenForOutput(const std::string& path,
+                                                   const TextFormat& format) {
   std::string& content = files[path];
   content.clear();
   closed[path] = false;
-  return NewStringWriter(&content, &closed[path]);
+  return NewStringWriter(&content, &closed[path], format);
 }
 
 const NumberFormat& FakeEnv::RegionalSettings() {

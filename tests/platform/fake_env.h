@@ -12,9 +12,12 @@
 
 namespace quelvar {
 
-// In-memory readers and writers, with a buffer as small as a test wants.
-std::unique_ptr<LineReader> NewStringReader(std::string content, std::size_t buffer_size);
-std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed);
+// Files in memory, read through a buffer as small as a test wants; a reader
+// holds lines up to `held_characters`.
+std::unique_ptr<LineReader> NewStringReader(std::string content, std::size_t buffer_size,
+                                            std::size_t held_characters = 32767);
+std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed,
+                                            const TextFormat& format = {});
 
 // The real engine, except that a database stays open once opened: opening it
 // again hands out the same connection, so the key derivation is paid once,
@@ -61,8 +64,10 @@ class FakeEnv final : public Env {
   void SetMousePointer(MousePointer pointer) override;
   void ReportProgress(std::int32_t, std::int32_t) override {}
   std::string AppPath() override;
-  std::unique_ptr<LineReader> OpenForInput(const std::string& path) override;
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path) override;
+  std::unique_ptr<LineReader> OpenForInput(const std::string& path,
+                                           std::size_t held_characters) override;
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
+                                            const TextFormat& format) override;
   const NumberFormat& RegionalSettings() override;
   DBEngine& Engine() override { return engine; }
   SharedEngine engine;

@@ -102,6 +102,31 @@ TEST_F(Fallas, TheDiskFillsWhileTheReportIsWritten) {
   }
 }
 
+// Memory does not follow the longest line. A line past the scan's limit is
+// held only that far; one that is listed is copied whole into the report.
+TEST_F(Fallas, LinesFarPastTheScansLimitTakeNoMemory) {
+  const std::size_t kJunk = 60 << 20;
+  const std::string listed_start =
+      "1\xAC"
+      "Uno\xAC"
+      "abc\xAC";
+  // What a run of a short file holds, for comparison.
+  WriteFile(p_ / "Actividades.txt", listed_start + "\r\n");
+  const long short_peak = p_.Run().peak_kib;
+  {
+    // Gone before the program starts: a forked child counts what its parent held.
+    const std::string junk(kJunk, 'x');
+    WriteFile(p_ / "Actividades.txt",
+              listed_start + junk + "\r\n2\xAC" + "Dos\xAC" + "200\xAC" + junk + "\r\n" + junk);
+  }
+  Outcome o = p_.Run();
+  EXPECT_EQ(o.status, 3) << o.err;
+  EXPECT_LT(o.peak_kib, short_peak + 8 * 1024) << "a short file takes " << short_peak << " KiB";
+  EXPECT_EQ(ReadFile(p_ / "Act.log"),
+            "Registros erroneos :\r\n" + listed_start + std::string(kJunk, 'x') + "\r\n");
+  EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"2", "Dos", 2}}));
+}
+
 TEST_F(Fallas, AnotherUsersWriteLockIsWaitedForOnlyUntilTheTimeOut) {
   Generate(100);
   Programa short_wait(QUELVAR_BINARY_ESPERA_CORTA);

@@ -1,5 +1,6 @@
 #include "startup/programa.h"
 
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -60,9 +61,10 @@ pid_t Programa::Start(const std::string& args, const std::vector<std::string>& e
 
 Outcome Programa::Wait(pid_t pid) const {
   int status = 0;
-  ::waitpid(pid, &status, 0);
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
   int code = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-  return {code, ReadFile(folder_ / "out"), ReadFile(folder_ / "err")};
+  return {code, ReadFile(folder_ / "out"), ReadFile(folder_ / "err"), usage.ru_maxrss};
 }
 
 }  // namespace quelvar

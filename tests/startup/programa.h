@@ -16,6 +16,7 @@ struct Outcome {
   int status;  // the exit status, or minus the signal that ended the program
   std::string out;
   std::string err;
+  long peak_kib;  // the most memory the program held at once
 };
 
 class Programa {

@@ -1,0 +1,55 @@
+// The encodings a text file may come in, and the conversions to and from
+// UTF-8, in which the program holds all text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace quelvar {
+
+enum class TextEncoding { kWindows1252, kUtf8, kUtf16LE, kUtf16BE };
+
+// Appends `bytes`, text in `encoding`, to `utf8` as UTF-8. Windows-1252 is
+// lossless for all 256 byte values: the five bytes it leaves undefined map to
+// the C1 controls of the same number. UTF-8 and UTF-16 input must be valid
+// and hold whole characters.
+void AppendUtf8(TextEncoding encoding, std::string_view bytes, std::string& utf8);
+
+// Appends `utf8` to `out` in `encoding`; a character Windows-1252 lacks
+// becomes "?".
+void AppendEncoded(TextEncoding encoding, std::string_view utf8, std::string& out);
+
+// The length of `utf8` in characters.
+std::size_t Characters(std::string_view utf8);
+
+// Checks, a piece at a time, that bytes are valid UTF-8: shortest forms, no
+// surrogates, nothing past U+10FFFF, no character cut at the end.
+class Utf8Check {
+ public:
+  void Feed(std::string_view bytes);
+  bool Valid() const { return valid_ && pending_ == 0; }
+
+ private:
+  bool valid_ = true;
+  int pending_ = 0;                         // continuation bytes still due
+  unsigned char low_ = 0x80, high_ = 0xBF;  // bounds of the next one
+};
+
+// Checks, a piece at a time, that bytes are valid UTF-16: whole code units,
+// every surrogate in a pair.
+class Utf16Check {
+ public:
+  explicit Utf16Check(bool big_endian) : big_endian_(big_endian) {}
+  void Feed(std::string_view bytes);
+  bool Valid() const { return valid_ && !odd_ && !high_surrogate_; }
+
+ private:
+  bool big_endian_;
+  bool valid_ = true;
+  bool odd_ = false;  // half a code unit held in `first_`
+  unsigned char first_ = 0;
+  bool high_surrogate_ = false;  // a high surrogate waits for its low one
+};
+
+}  // namespace quelvar

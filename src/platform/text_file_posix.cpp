@@ -1,0 +1,105 @@
+// Text files on a POSIX system: the bytes through file descriptors.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/failure.h"
+#include "platform/text_file.h"
+
+namespace quelvar {
+namespace {
+
+class FdSource final : public ByteSource {
+ public:
+  FdSource(int fd, std::string path, bool regular)
+      : fd_(fd), path_(std::move(path)), regular_(regular) {}
+  ~FdSource() override { Close(); }
+
+  std::size_t Read(char* out, std::size_t capacity) override {
+    for (;;) {
+      ssize_t n = ::read(fd_, out, capacity);
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) throw FileFailure(errno, path_);
+    }
+  }
+  bool Regular() override { return regular_; }
+  void Rewind() override {
+    if (::lseek(fd_, 0, SEEK_SET) != 0) throw FileFailure(errno, path_);
+  }
+  std::size_t ReadAt(std::uint64_t offset, char* out, std::size_t size) override {
+    for (;;) {
+      ssize_t n = ::pread(fd_, out, size, static_cast<off_t>(offset));
+      if (n >= 0) return static_cast<std::size_t>(n);
+      if (errno != EINTR) throw FileFailure(errno, path_);
+    }
+  }
+  void Close() override {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+  bool regular_;
+};
+
+class FdSink final : public ByteSink {
+ public:
+  FdSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~FdSink() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+
+  void Write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      ssize_t n = ::write(fd_, data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw FileFailure(errno, path_);
+      }
+      data += n;
+      size -= static_cast<std::size_t>(n);
+    }
+  }
+  void Close() override {
+    if (fd_ < 0) return;
+    int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0 && errno != EINTR) throw FileFailure(errno, path_);
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw FileFailure(errno, path);
+  struct stat st {};
+  int err = 0;
+  if (::fstat(fd, &st) != 0) {
+    err = errno;
+  } else if (S_ISDIR(st.st_mode)) {
+    err = EISDIR;
+  }
+  if (err != 0) {
+    ::close(fd);
+    throw FileFailure(err, path);
+  }
+  return std::make_unique<LineReader>(std::make_unique<FdSource>(fd, path, S_ISREG(st.st_mode)),
+                                      held_characters);
+}
+
+std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) throw FileFailure(errno, path);
+  return std::make_unique<LineWriter>(std::make_unique<FdSink>(fd, path), format);
+}
+
+}  // namespace quelvar

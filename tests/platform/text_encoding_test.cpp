@@ -1,0 +1,125 @@
+#include "platform/text_encoding.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <set>
+
+namespace quelvar {
+namespace {
+
+// Decodes one UTF-8 sequence, checking it is well formed and minimal.
+std::uint32_t Decode(const std::string& s) {
+  auto b = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  if (s.size() == 1 && b(0) < 0x80) return b(0);
+  if (s.size() == 2 && (b(0) & 0xE0) == 0xC0 && (b(1) & 0xC0) == 0x80) {
+    std::uint32_t cp = ((b(0) & 0x1Fu) << 6) | (b(1) & 0x3Fu);
+    return cp >= 0x80 ? cp : 0xFFFFFFFF;
+  }
+  if (s.size() == 3 && (b(0) & 0xF0) == 0xE0 && (b(1) & 0xC0) == 0x80 && (b(2) & 0xC0) == 0x80) {
+    std::uint32_t cp = ((b(0) & 0x0Fu) << 12) | ((b(1) & 0x3Fu) << 6) | (b(2) & 0x3Fu);
+    return cp >= 0x800 ? cp : 0xFFFFFFFF;
+  }
+  return 0xFFFFFFFF;
+}
+
+std::string FromWindows1252(std::string_view bytes) {
+  std::string out;
+  AppendUtf8(TextEncoding::kWindows1252, bytes, out);
+  return out;
+}
+
+TEST(Windows1252, EveryByteBecomesItsOwnCharacterAndBack) {
+  std::set<std::uint32_t> seen;
+  for (int byte = 0; byte < 256; ++byte) {
+    const std::string one(1, static_cast<char>(byte));
+    const std::string out = FromWindows1252(one);
+    std::uint32_t cp = Decode(out);
+    ASSERT_NE(cp, 0xFFFFFFFF) << "byte " << byte;
+    EXPECT_TRUE(seen.insert(cp).second) << "byte " << byte << " shares U+" << std::hex << cp;
+    if (byte < 0x80 || byte >= 0xA0) {
+      EXPECT_EQ(cp, static_cast<std::uint32_t>(byte));
+    }
+    std::string back;
+    AppendEncoded(TextEncoding::kWindows1252, out, back);
+    EXPECT_EQ(back, one) << "byte " << byte;
+  }
+  const std::pair<int, std::uint32_t> known[] = {
+      {0x80, 0x20AC}, {0x81, 0x81},   {0x8D, 0x8D},  {0x8F, 0x8F},  {0x90, 0x90},
+      {0x9D, 0x9D},   {0x92, 0x2019}, {0x9F, 0x178}, {0x8A, 0x160}, {0x96, 0x2013},
+  };
+  for (auto [byte, cp] : known) {
+    EXPECT_EQ(Decode(FromWindows1252(std::string(1, static_cast<char>(byte)))), cp) << byte;
+  }
+  EXPECT_EQ(FromWindows1252("Fabricaci\xF3n de az\xFA"
+                            "car y \xD1"
+                            "and\xFA \xAC"),
+            "Fabricación de azúcar y Ñandú ¬");
+  std::string lacking;
+  AppendEncoded(TextEncoding::kWindows1252, "a✓b", lacking);
+  EXPECT_EQ(lacking, "a?b");
+}
+
+TEST(Utf16, RoundTripsEveryKindOfCharacter) {
+  const std::string text = "a¬ñ€✓😀";
+  for (TextEncoding encoding : {TextEncoding::kUtf16LE, TextEncoding::kUtf16BE}) {
+    std::string bytes;
+    AppendEncoded(encoding, text, bytes);
+    EXPECT_EQ(bytes.size(), 2u * 6 + 2);  // one surrogate pair
+    Utf16Check check(encoding == TextEncoding::kUtf16BE);
+    check.Feed(bytes);
+    EXPECT_TRUE(check.Valid());
+    std::string back;
+    AppendUtf8(encoding, bytes, back);
+    EXPECT_EQ(back, text);
+  }
+  std::string le;
+  AppendEncoded(TextEncoding::kUtf16LE, "\r\n", le);
+  EXPECT_EQ(le, std::string("\r\0\n\0", 4));
+}
+
+TEST(Checks, TellValidTextFromInvalidAcrossPieces) {
+  const std::pair<std::string, bool> utf8[] = {
+      {"", true},
+      {"plain", true},
+      {"ñ€😀\xF4\x8F\xBF\xBF", true},
+      {"\xC0\x80", false},          // overlong
+      {"\xE0\x80\x80", false},      // overlong
+      {"\xED\xA0\x80", false},      // a surrogate
+      {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+      {"\xC3", false},              // cut short
+      {"\xAC", false},              // a lone continuation byte
+      {"1\xAC", false},             // Windows-1252's "¬"
+  };
+  for (const auto& [bytes, valid] : utf8) {
+    for (std::size_t split = 0; split <= bytes.size(); ++split) {
+      Utf8Check check;
+      check.Feed(std::string_view(bytes).substr(0, split));
+      check.Feed(std::string_view(bytes).substr(split));
+      EXPECT_EQ(check.Valid(), valid) << bytes << " split at " << split;
+    }
+  }
+  const std::pair<std::string, bool> utf16le[] = {
+      {std::string("a\0", 2), true},
+      {std::string("\x3D\xD8\x00\xDE", 4), true},
+      {std::string("\x3D\xD8", 2), false},  // a high surrogate alone
+      {std::string("\x00\xDE", 2), false},  // a low surrogate alone
+      {std::string("\x3D\xD8"
+                   "a\0",
+                   4),
+       false},                       // a high one before another unit
+      {std::string("a", 1), false},  // half a unit
+  };
+  for (const auto& [bytes, valid] : utf16le) {
+    for (std::size_t split = 0; split <= bytes.size(); ++split) {
+      Utf16Check check(false);
+      check.Feed(std::string_view(bytes).substr(0, split));
+      check.Feed(std::string_view(bytes).substr(split));
+      EXPECT_EQ(check.Valid(), valid) << "split at " << split;
+    }
+  }
+  EXPECT_EQ(Characters("añ€😀"), 4u);
+}
+
+}  // namespace
+}  // namespace quelvar
