@@ -259,10 +259,15 @@ void LineWriter::EndLine() {
 
 void LineWriter::Flush() {
   if (pending_.empty()) return;
-  // Cleared first: a failed write is reported once, not again on close.
-  std::string out;
-  out.swap(pending_);
-  sink_->Write(out.data(), out.size());
+  // Cleared either way: a failed write is reported once, not again on close.
+  // The buffer is kept for what follows.
+  try {
+    sink_->Write(pending_.data(), pending_.size());
+  } catch (...) {
+    pending_.clear();
+    throw;
+  }
+  pending_.clear();
 }
 
 void LineWriter::Close() {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 
 #include "startup/programa.h"
 
@@ -114,10 +115,20 @@ TEST_F(Fallas, LinesFarPastTheScansLimitTakeNoMemory) {
   WriteFile(p_ / "Actividades.txt", listed_start + "\r\n");
   const long short_peak = p_.Run().peak_kib;
   {
-    // Gone before the program starts: a forked child counts what its parent held.
-    const std::string junk(kJunk, 'x');
-    WriteFile(p_ / "Actividades.txt",
-              listed_start + junk + "\r\n2\xAC" + "Dos\xAC" + "200\xAC" + junk + "\r\n" + junk);
+    // Written a piece at a time: a forked child counts what its parent holds.
+    std::ofstream file(p_ / "Actividades.txt", std::ios::binary);
+    const std::string piece(1 << 20, 'x');
+    auto junk = [&] {
+      for (std::size_t i = 0; i < kJunk / piece.size(); ++i) file << piece;
+    };
+    file << listed_start;
+    junk();
+    file << "\r\n2\xAC"
+            "Dos\xAC"
+            "200\xAC";
+    junk();
+    file << "\r\n";
+    junk();
   }
   Outcome o = p_.Run();
   EXPECT_EQ(o.status, 3) << o.err;
