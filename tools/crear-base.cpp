@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "crear-base: no existe la carpeta %s\n", carpeta.c_str());
     return 1;
   }
-  const std::string base = carpeta + "/" + std::string(quelvar::kArchivoBase);
+  const std::string base = quelvar::JoinPath(carpeta, quelvar::kArchivoBase);
   try {
     quelvar::NewSqlCipherEngine()->CreateDatabase(base, quelvar::kConexion, kEsquema);
   } catch (const quelvar::Failure& falla) {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/system_env.h"
+#include "platform/terminal_env.h"
 
 namespace quelvar {
 namespace {

@@ -23,7 +23,9 @@ Failure FileFailure(int errno_value, const std::string& path) {
       return Failure(FailureKind::kOther, 70, "Permiso denegado: " + path);
     case ENOSPC:
     case EFBIG:
+#ifdef EDQUOT  // no quotas on Windows
     case EDQUOT:
+#endif
       return Failure(FailureKind::kOther, 61, "Disco lleno: " + path);
     case EEXIST:
       return Failure(FailureKind::kOther, 58, "El archivo ya existe: " + path);

@@ -1,57 +1,28 @@
-// The real platform on Linux.
+// The real platform, whichever the program was built for.
 #pragma once
 
-#include <chrono>
 #include <memory>
-#include <optional>
-#include <string>
+#include <string_view>
 
 #include "platform/env.h"
 
 namespace quelvar {
 
-// The folder that holds the running executable, links resolved, without a
-// trailing separator.
-std::string ExecutableFolder();
-
-// First thing in the program, so that it runs however it was started:
-// standard input, output or error that was closed is opened on /dev/null
-// (otherwise the next file or the display connection takes its number and
-// receives the message lines), and a write to a pipe nobody reads, or past
-// the file-size limit, fails like any other write instead of killing the
-// program.
+// First thing in the program, so that it runs however it was started. On
+// Linux, standard input, output or error that was closed is opened on
+// /dev/null (otherwise the next file or the display connection takes its
+// number and receives the message lines), and a write to a pipe nobody
+// reads, or past the file-size limit, fails like any other write instead of
+// killing the program.
 void SetUpProcess();
 
-// Message boxes become lines on standard output ("<title>: <text>") that wait
-// for nobody, so the program also runs unattended from scripts; the failure
-// notice goes to standard error. While the pointer is the hourglass and
-// standard error is a terminal, one live progress line stands there.
-class TerminalEnv : public Env {
- public:
-  TerminalEnv();
+// The platform for a run: on Linux, dialogs when a display can be opened and
+// terminal lines otherwise; on Windows, message boxes.
+std::unique_ptr<Env> NewSystemEnv();
 
-  void ShowMessage(std::string_view text, Icon icon, std::string_view title) override;
-  void ShowFailureNotice(const Failure& failure) override;
-  void SetMousePointer(MousePointer pointer) override;
-  void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override;
-  std::string AppPath() override;
-  std::unique_ptr<LineReader> OpenForInput(const std::string& path,
-                                           std::size_t held_characters) override;
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
-                                            const TextFormat& format) override;
-  const NumberFormat& RegionalSettings() override;
-  DBEngine& Engine() override;
-
- private:
-  void EraseProgress();
-
-  const bool progress_on_tty_;
-  bool busy_ = false;
-  bool drawn_ = false;
-  unsigned calls_ = 0;
-  std::chrono::steady_clock::time_point last_draw_{};
-  std::optional<NumberFormat> number_format_;
-  std::unique_ptr<DBEngine> engine_;
-};
+// Tells the user about the program itself (its usage, its version), before
+// any run: on the terminal on Linux (standard error when `error`), in a
+// message box on Windows.
+void TellAboutProgram(std::string_view text, bool error);
 
 }  // namespace quelvar

@@ -1,9 +1,8 @@
 // Starts the program: loads Form1, whose load handler is the whole run.
-#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
-#include "platform/desktop_env.h"
 #include "platform/system_env.h"
 #include "startup/form1.h"
 
@@ -42,19 +41,19 @@ int main(int argc, char** argv) {
   quelvar::SetUpProcess();
   if (argc > 1) {
     if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-      std::fputs(kUso, stdout);
+      quelvar::TellAboutProgram(kUso, false);
       return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      std::printf("quelvar %s\nmotor: %s\n", QUELVAR_VERSION, quelvar::EngineVersion().c_str());
+      quelvar::TellAboutProgram(
+          "quelvar " QUELVAR_VERSION "\nmotor: " + quelvar::EngineVersion() + "\n", false);
       return 0;
     }
-    std::fputs(kUso, stderr);
+    quelvar::TellAboutProgram(kUso, true);
     return kSalidaUso;
   }
 
-  std::unique_ptr<quelvar::Env> entorno = quelvar::NewDesktopEnv();
-  if (!entorno) entorno = std::make_unique<quelvar::TerminalEnv>();
+  std::unique_ptr<quelvar::Env> entorno = quelvar::NewSystemEnv();
   try {
     quelvar::Form1 form(*entorno);
     form.Form_Load();

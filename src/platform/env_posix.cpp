@@ -1,5 +1,3 @@
-#include "platform/system_env.h"
-
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -11,6 +9,10 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+
+#include "platform/desktop_env.h"
+#include "platform/system_env.h"
+#include "platform/terminal_env.h"
 
 namespace quelvar {
 
@@ -38,6 +40,18 @@ void SetUpProcess() {
   }
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::unique_ptr<Env> NewSystemEnv() {
+  std::unique_ptr<Env> env = NewDesktopEnv();
+  if (!env) env = std::make_unique<TerminalEnv>();
+  return env;
+}
+
+void TellAboutProgram(std::string_view text, bool error) {
+  std::FILE* out = error ? stderr : stdout;
+  std::fwrite(text.data(), 1, text.size(), out);
+  std::fflush(out);
 }
 
 namespace {

@@ -1,0 +1,114 @@
+// Text files on Windows: the bytes through the system's file handles, the
+// names given in UTF-8 and opened as wide strings, so that any folder name
+// works.
+#include <cerrno>
+
+#include "platform/text_file.h"
+#include "platform/windows_text.h"
+
+namespace quelvar {
+namespace {
+
+class HandleSource final : public ByteSource {
+ public:
+  HandleSource(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+  ~HandleSource() override { Close(); }
+
+  std::size_t Read(char* out, std::size_t capacity) override {
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(capacity, 1u << 30));
+    if (!::ReadFile(file_, out, want, &got, nullptr)) {
+      // The writer of a pipe closed its end: the end of the input.
+      if (::GetLastError() == ERROR_BROKEN_PIPE) return 0;
+      throw LastErrorFailure(path_);
+    }
+    return got;
+  }
+  bool Regular() override { return ::GetFileType(file_) == FILE_TYPE_DISK; }
+  void Rewind() override {
+    if (!::SetFilePointerEx(file_, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+      throw LastErrorFailure(path_);
+    }
+  }
+  std::size_t ReadAt(std::uint64_t offset, char* out, std::size_t size) override {
+    // A read at an offset moves the file pointer too: it is put back.
+    LARGE_INTEGER here{};
+    if (!::SetFilePointerEx(file_, LARGE_INTEGER{}, &here, FILE_CURRENT)) {
+      throw LastErrorFailure(path_);
+    }
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD got = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    const bool read =
+        ::ReadFile(file_, out, want, &got, &at) || ::GetLastError() == ERROR_HANDLE_EOF;
+    if (!read) throw LastErrorFailure(path_);
+    if (!::SetFilePointerEx(file_, here, nullptr, FILE_BEGIN)) throw LastErrorFailure(path_);
+    return got;
+  }
+  void Close() override {
+    if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE file_;
+  std::string path_;
+};
+
+class HandleSink final : public ByteSink {
+ public:
+  HandleSink(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+  ~HandleSink() override {
+    if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
+  }
+
+  void Write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      DWORD put = 0;
+      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+      if (!::WriteFile(file_, data, want, &put, nullptr)) throw LastErrorFailure(path_);
+      data += put;
+      size -= put;
+    }
+  }
+  void Close() override {
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    const bool closed = ::CloseHandle(file_);
+    file_ = INVALID_HANDLE_VALUE;
+    if (!closed) throw LastErrorFailure(path_);
+  }
+
+ private:
+  HANDLE file_;
+  std::string path_;
+};
+
+}  // namespace
+
+std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters) {
+  // Others may read and write it meanwhile, as with the system's default
+  // sharing for a file opened to be read.
+  const std::wstring name = Wide(path);
+  HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    // A folder of that name reads as on Linux, not as a permission denied.
+    const DWORD attributes = ::GetFileAttributesW(name.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      throw FileFailure(EISDIR, path);
+    }
+    throw LastErrorFailure(path);
+  }
+  return std::make_unique<LineReader>(std::make_unique<HandleSource>(file, path), held_characters);
+}
+
+std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format) {
+  HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw LastErrorFailure(path);
+  return std::make_unique<LineWriter>(std::make_unique<HandleSink>(file, path), format);
+}
+
+}  // namespace quelvar
