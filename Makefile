@@ -2,7 +2,7 @@
 # what is missing first.
 BUILD ?= build
 
-.PHONY: deps build test test-sanitize fuzz demo bench clean
+.PHONY: deps build test test-sanitize fuzz demo bench windows test-windows clean
 
 # The Debian packages every target below needs, then the engine's source;
 # their logs go to $(BUILD)/, named on the terminal when something fails.
@@ -40,5 +40,18 @@ demo: build
 bench: build
 	bench/run $(BUILD)
 
+# The Windows programs, cross-compiled: $(BUILD)-windows/quelvar.exe and
+# crear-base.exe, each needing only Windows' own libraries.
+WINDOWS := $(BUILD)-windows
+windows: deps
+	cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	cmake --build $(WINDOWS) --target quelvar crear-base
+
+# Their tests under Wine, then the program end to end with real message boxes.
+test-windows: windows
+	cmake --build $(WINDOWS)
+	tools/probar-windows $(WINDOWS)
+	bash tests/startup/dialogos-windows.sh $(WINDOWS)
+
 clean:
-	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz
+	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)-windows

@@ -17,6 +17,9 @@ class Tabla : public ::testing::Test {
  protected:
   // A new database, opened as a run opens it, with the table just emptied.
   void Connect(const std::string& schema = kSchema) {
+    existencia_.reset();
+    db_.reset();
+    std::filesystem::remove(Path(base_));
     CreateDatabase(base_, kPassword, schema);
     db_ = NewSqlCipherEngine()->OpenDatabase(base_, false, false, kConexion);
     existencia_ = std::make_unique<Existencia>(*db_);
@@ -134,7 +137,6 @@ TEST_F(Tabla, ARowTheTableKeepsOutIsReportedAndNothingElseChanges) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.schema);
-    std::filesystem::remove(base_);
     Connect(c.schema);
     RunSql(base_, "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1)");
     Transaction transaction(db());
@@ -168,7 +170,6 @@ TEST_F(Tabla, ExistenceComparesAsTheTableDoesWithOrWithoutAnIndex) {
   for (const auto& [columns, expected] : cases) {
     for (bool indexed : {true, false}) {
       SCOPED_TRACE(columns + (indexed ? ", indexed" : ", no index"));
-      std::filesystem::remove(base_);
       Connect("CREATE TABLE nomencla (" + columns + ", alicuota REAL);" +
               (indexed ? "CREATE INDEX i ON nomencla (codigo, actividad);" : ""));
       EXPECT_EQ(db().IndexServes("select * from nomencla where codigo = ? and actividad = ?"),

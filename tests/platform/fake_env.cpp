@@ -96,7 +96,7 @@ std::unique_ptr<Database> SharedEngine::OpenDatabase(const std::string& name, bo
 FakeEnv::FakeEnv(std::string app_path) : app_path_(std::move(app_path)) {}
 
 std::string FakeEnv::File(const std::string& name) const {
-  auto it = files.find(app_path_ + "/" + name);
+  auto it = files.find(JoinPath(app_path_, name));
   return it == files.end() ? std::string("<ausente>") : it->second;
 }
 

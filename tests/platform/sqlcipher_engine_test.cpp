@@ -1,42 +1,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 
-#include "platform/database.h"
-#include "platform/failure.h"
-#include "platform/test_database.h"
+#include "platform/engine_test.h"
 
 namespace quelvar {
 namespace {
-
-constexpr char kConnect[] = ";pwd=Rt6081M73";
-
-class Engine : public ::testing::Test {
- protected:
-  std::unique_ptr<Database> Open(const std::string& path, std::string_view connect = kConnect) {
-    return engine_->OpenDatabase(path, false, false, connect);
-  }
-  // The failure an open throws; fails the test if it opened.
-  Failure OpenFailure(const std::string& path, std::string_view connect = kConnect) {
-    try {
-      Open(path, connect);
-    } catch (const Failure& f) {
-      return f;
-    }
-    ADD_FAILURE() << path << " opened";
-    return Failure(FailureKind::kOther, 0, "");
-  }
-
-  TempFolder folder_;
-  std::string base_ = folder_ / "Impuest.mdb";
-  std::unique_ptr<DBEngine> engine_ = NewSqlCipherEngine();
-};
 
 TEST_F(Engine, OpensOnlyAnExistingDatabaseWithItsPassword) {
   OpenFailure(base_);
@@ -67,13 +38,11 @@ TEST_F(Engine, RefusesFilesThatAreNoEncryptedDatabase) {
 TEST_F(Engine, AnotherUsersLockIsWaitedForOnlyBriefly) {
   CreateDatabase(base_);
   const std::string mark = folder_ / "bloqueada";
-  WriteFile(folder_ / "otro.sql", "PRAGMA key = '" + std::string(kPassword) +
-                                      "';\nBEGIN EXCLUSIVE;\n"
-                                      "INSERT INTO nomencla VALUES ('otro', 'usuario', 2);\n"
-                                      ".shell touch " +
-                                      mark + "\n.shell sleep 1\nCOMMIT;\n");
-  ASSERT_EQ(std::system(("sqlcipher " + base_ + " <" + (folder_ / "otro.sql") + " &").c_str()), 0);
-  while (!Exists(mark)) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Background otro({TestProgram("otro_usuario"), base_, mark, "1000"});
+  for (int i = 0; i < 2000 && !Exists(mark); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(Exists(mark)) << "the other user never took the lock";
   auto start = std::chrono::steady_clock::now();
   EXPECT_NE(Open(base_), nullptr);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
@@ -91,35 +60,7 @@ TEST_F(Engine, AnotherUsersLockIsWaitedForOnlyBriefly) {
   EXPECT_LT(waited, std::chrono::seconds(8));
   sqlite3_close(other);
   EXPECT_NE(Open(base_), nullptr);
-}
-
-// A database the user cannot write, as a read-only file or in a folder
-// where the engine's journal cannot be made, is refused at the open.
-TEST_F(Engine, ADatabaseTheUserCannotWriteIsRefused) {
-  CreateDatabase(base_);
-  // Everyone may write the file itself, unless it is what is locked.
-  ::chmod(base_.c_str(), 0666);
-  for (const std::string& locked : {base_, folder_.path()}) {
-    SCOPED_TRACE(locked);
-    ::chmod(locked.c_str(), 0555);
-    // Permissions do not bind root: the check runs as an unprivileged user.
-    pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(3);
-      try {
-        Open(base_);
-      } catch (const Failure& f) {
-        ::_exit(f.number() == 3000 + SQLITE_READONLY ? 0 : 2);
-      }
-      ::_exit(1);
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    ::chmod(locked.c_str(), locked == base_ ? 0666 : 0755);
-    EXPECT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: opened; 2: wrong failure; 3: could not drop root";
-  }
+  EXPECT_EQ(otro.Wait(), 0);
 }
 
 TEST_F(Engine, QueryTimeoutBoundsTheWaitForAnotherUsersLock) {

@@ -1,13 +1,25 @@
 #include "platform/test_database.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
-#include <cstdlib>
+#ifdef _WIN32
+#include <process.h>
+
+#include "platform/windows_text.h"
+#else
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
+
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
+
+#include "platform/file_system.h"
 
 namespace quelvar {
 namespace {
@@ -34,20 +46,51 @@ void Exec(sqlite3* db, const std::string& sql) {
 
 }  // namespace
 
+std::filesystem::path Path(const std::string& utf8) {
+#ifdef _WIN32
+  return std::filesystem::path(Wide(utf8));
+#else
+  return std::filesystem::path(utf8);
+#endif
+}
+
+namespace {
+
+std::string Utf8Path(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return Utf8(path.wstring());
+#else
+  return path.string();
+#endif
+}
+
+}  // namespace
+
 TempFolder::TempFolder() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "quelvar-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  std::mt19937_64 random(std::random_device{}());
+  const auto base = std::filesystem::temp_directory_path();
+  for (;;) {
+    const auto candidate = base / ("quelvar-" + std::to_string(random() % 1000000000));
+    if (std::filesystem::create_directory(candidate)) {
+      path_ = Utf8Path(candidate);
+      break;
+    }
+  }
   // Readable by everyone, for tests that drop privileges.
-  ::chmod(pattern.c_str(), 0755);
-  path_ = pattern;
+  using std::filesystem::perms;
+  std::filesystem::permissions(Path(path_), perms::owner_all | perms::group_read |
+                                                perms::group_exec | perms::others_read |
+                                                perms::others_exec);
 }
 
 TempFolder::~TempFolder() {
   std::error_code ignored;
-  std::filesystem::permissions(path_, std::filesystem::perms::owner_all,
+  std::filesystem::permissions(Path(path_), std::filesystem::perms::owner_all,
                                std::filesystem::perm_options::add, ignored);
-  std::filesystem::remove_all(path_, ignored);
+  std::filesystem::remove_all(Path(path_), ignored);
 }
+
+std::string TempFolder::operator/(const std::string& name) const { return JoinPath(path_, name); }
 
 std::ostream& operator<<(std::ostream& out, const Row& row) {
   return out << "{" << row.codigo << " | " << row.actividad << " | " << row.alicuota << "}";
@@ -120,22 +163,8 @@ std::vector<Row> OtherUser::Rows() {
   return rows;
 }
 
-std::string ShellSql(const std::string& path, const std::string& sql) {
-  const std::string script = path + ".sql";
-  const std::string out = path + ".out";
-  WriteFile(script, "PRAGMA key = '" + std::string(kPassword) + "';\n" + sql + "\n");
-  const std::string command =
-      "sqlcipher -bail '" + path + "' <'" + script + "' >'" + out + "' 2>&1";
-  const int status = std::system(command.c_str());
-  std::string printed = ReadFile(out);
-  std::filesystem::remove(script);
-  std::filesystem::remove(out);
-  if (status != 0) throw std::runtime_error("sqlcipher: " + printed);
-  return printed;
-}
-
 std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(Path(path), std::ios::binary);
   if (!in) throw std::runtime_error("read " + path);
   std::ostringstream content;
   content << in.rdbuf();
@@ -143,11 +172,61 @@ std::string ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const std::string& content) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  std::ofstream out(Path(path), std::ios::binary | std::ios::trunc);
   out << content;
   if (!out) throw std::runtime_error("write " + path);
 }
 
-bool Exists(const std::string& path) { return std::filesystem::exists(path); }
+bool Exists(const std::string& path) { return std::filesystem::exists(Path(path)); }
+
+std::string TestProgram(const std::string& name) {
+#ifdef _WIN32
+  std::wstring self(MAX_PATH, L'\0');
+  self.resize(::GetModuleFileNameW(nullptr, self.data(), MAX_PATH));
+  return Utf8Path(std::filesystem::path(self).parent_path() / (name + ".exe"));
+#else
+  return Utf8Path(std::filesystem::read_symlink("/proc/self/exe").parent_path() / name);
+#endif
+}
+
+Background::Background(const std::vector<std::string>& words) {
+#ifdef _WIN32
+  // The command line the child sees: words with blanks in quotes.
+  std::vector<std::string> quoted;
+  for (const std::string& word : words) {
+    quoted.push_back(word.find(' ') == std::string::npos ? word : "\"" + word + "\"");
+  }
+  std::vector<const char*> argv;
+  for (const std::string& word : quoted) argv.push_back(word.c_str());
+  argv.push_back(nullptr);
+  process_ = ::_spawnv(_P_NOWAIT, words[0].c_str(), argv.data());
+  if (process_ == -1) throw std::runtime_error("start " + words[0]);
+#else
+  std::vector<char*> argv;
+  for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+    throw std::runtime_error("start " + words[0]);
+  }
+  process_ = pid;
+#endif
+}
+
+Background::~Background() {
+  if (!waited_) Wait();
+}
+
+int Background::Wait() {
+  waited_ = true;
+  int status = 0;
+#ifdef _WIN32
+  ::_cwait(&status, process_, _WAIT_CHILD);
+  return status;
+#else
+  ::waitpid(static_cast<pid_t>(process_), &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
+}
 
 }  // namespace quelvar

@@ -2,6 +2,8 @@
 // back directly through SQLCipher, whole files read and written.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -21,8 +23,9 @@ class TempFolder {
   ~TempFolder();
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
-  const std::string& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return path_; }  // UTF-8
+  // A file in the folder, joined with the platform's separator.
+  std::string operator/(const std::string& name) const;
 
  private:
   std::string path_;
@@ -60,12 +63,30 @@ class OtherUser {
   ::sqlite3* db_;
 };
 
-// Runs `sql` in Debian's sqlcipher shell on the database at `path` (created if
-// missing), keyed with the program's password; what the shell printed.
-std::string ShellSql(const std::string& path, const std::string& sql);
+// A UTF-8 path as the standard library takes it, on every platform.
+std::filesystem::path Path(const std::string& utf8);
 
+// Whole files, by UTF-8 paths.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 bool Exists(const std::string& path);
+
+// A helper program of the tests, built beside the running test program.
+std::string TestProgram(const std::string& name);
+
+// A program started in the background with these words as its command line;
+// waited for at the latest when this goes away.
+class Background {
+ public:
+  explicit Background(const std::vector<std::string>& words);
+  ~Background();
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  int Wait();  // its exit status
+
+ private:
+  std::intptr_t process_ = 0;
+  bool waited_ = false;
+};
 
 }  // namespace quelvar

@@ -19,14 +19,27 @@ Programa::Programa(const std::string& binary) {
   std::filesystem::copy_file(binary, folder_ / "quelvar");
 }
 
+std::string ShellSql(const std::string& path, const std::string& sql) {
+  const std::string script = path + ".sql";
+  const std::string out = path + ".out";
+  WriteFile(script, "PRAGMA key = '" + std::string(kPassword) + "';\n" + sql + "\n");
+  const std::string command =
+      "sqlcipher -bail '" + path + "' <'" + script + "' >'" + out + "' 2>&1";
+  const int status = std::system(command.c_str());
+  std::string printed = ReadFile(out);
+  std::filesystem::remove(script);
+  std::filesystem::remove(out);
+  if (status != 0) throw std::runtime_error("sqlcipher: " + printed);
+  return printed;
+}
+
 const std::vector<Row>& Programa::RowsBefore() {
   static const std::vector<Row> rows = {{"viejo", "fila anterior", 1}};
   return rows;
 }
 
 void Programa::MakeDatabase() {
-  if (Shell(std::string(QUELVAR_CREAR_BASE) + " " + folder_.path() +
-            " >/dev/null") != 0) {
+  if (Shell(std::string(QUELVAR_CREAR_BASE) + " " + folder_.path() + " >/dev/null") != 0) {
     throw std::runtime_error("crear-base failed");
   }
   RunSql(folder_ / "Impuest.mdb", "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1)");

@@ -49,4 +49,8 @@ class Programa {
 // Runs a shell command; its exit status.
 int Shell(const std::string& command);
 
+// Runs `sql` in Debian's sqlcipher shell on the database at `path` (created if
+// missing), keyed with the program's password; what the shell printed.
+std::string ShellSql(const std::string& path, const std::string& sql);
+
 }  // namespace quelvar
