@@ -136,8 +136,4 @@ void Form1::Procesar_Archivo() {
                   Icon::kNone);
 }
 
-bool Form1::Existe_Registro(std::string_view codigo, std::string_view actividad) {
-  return existencia_->Existe(codigo, actividad);
-}
-
 }  // namespace quelvar

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdlib>
 
+#include "startup/form1.h"
+
 namespace quelvar {
 namespace {
 
@@ -75,6 +77,10 @@ double Valor_Representado(double alicuota) {
 void Vaciar_Tabla(Database& BaseDatos) { BaseDatos.Execute(kVaciar); }
 
 Existencia::Existencia(Database& BaseDatos) : consulta_(Consulta_Para(BaseDatos)) {}
+
+bool Form1::Existe_Registro(std::string_view codigo, std::string_view actividad) {
+  return existencia_->Existe(codigo, actividad);
+}
 
 bool Existencia::Existe(std::string_view codigo, std::string_view actividad) {
   Reinicio reinicio(consulta_);

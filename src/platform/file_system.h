@@ -7,8 +7,19 @@
 
 namespace quelvar {
 
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
 // A file name joined to a folder with the platform's path separator.
-std::string JoinPath(std::string_view folder, std::string_view name);
+inline std::string JoinPath(std::string_view folder, std::string_view name) {
+  std::string path(folder);
+  path.push_back(kPathSeparator);
+  path.append(name);
+  return path;
+}
 
 bool FileExists(const std::string& path);
 

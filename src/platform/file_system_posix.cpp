@@ -10,13 +10,6 @@
 
 namespace quelvar {
 
-std::string JoinPath(std::string_view folder, std::string_view name) {
-  std::string path(folder);
-  path.push_back('/');
-  path.append(name);
-  return path;
-}
-
 bool FileExists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;

@@ -12,13 +12,6 @@ std::wstring FolderOf(const std::string& path) {
 
 }  // namespace
 
-std::string JoinPath(std::string_view folder, std::string_view name) {
-  std::string path(folder);
-  path.push_back('\\');
-  path.append(name);
-  return path;
-}
-
 bool FileExists(const std::string& path) {
   return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }

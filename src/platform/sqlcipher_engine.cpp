@@ -113,19 +113,17 @@ struct Connection {
   Deadline deadline;
   bool in_transaction = false;  // between BeginTrans and its end
 
-  // The failure of a statement, thrown. A failure that ended the
-  // transaction (a rule that rolls it back) says so: nothing since
-  // BeginTrans was kept.
-  [[noreturn]] void Fail(int rc) {
+  // The failure of a statement. One that ended the transaction (a rule
+  // that rolls it back) says so: nothing since BeginTrans was kept.
+  Failure Failed(int rc) {
     Failure failure = EngineFailure(rc, db);
-    if (in_transaction && sqlite3_get_autocommit(db)) {
-      in_transaction = false;
-      throw Failure(
-          failure.kind(), failure.number(),
-          failure.description() + "; la transacción se anuló y la tabla queda como estaba");
-    }
-    throw failure;
+    if (!in_transaction || !sqlite3_get_autocommit(db)) return failure;
+    in_transaction = false;
+    return Failure(
+        failure.kind(), failure.number(),
+        failure.description() + "; la transacción se anuló y la tabla queda como estaba");
   }
+  [[noreturn]] void Fail(int rc) { throw Failed(rc); }
 };
 
 class SqlStatement final : public Statement {
@@ -151,12 +149,9 @@ class SqlStatement final : public Statement {
       sqlite3_reset(stmt_);
       return StepResult::kRefused;
     }
-    try {
-      c_.Fail(rc);
-    } catch (...) {
-      sqlite3_reset(stmt_);
-      throw;
-    }
+    Failure failure = c_.Failed(rc);
+    sqlite3_reset(stmt_);
+    throw failure;
   }
   std::int64_t RowsChanged() override { return sqlite3_changes64(c_.db); }
   void Reset() override {
@@ -260,7 +255,9 @@ class SqlDatabase final : public Database {
     return {AffinityOf(type != nullptr ? type : ""), collation != nullptr ? collation : "BINARY"};
   }
 
-  sqlite3* handle() const { return c_.db; }
+  // How long a statement waits for other users' locks, before any query
+  // time-out is set.
+  void WaitForLocks(int milliseconds) { sqlite3_busy_timeout(c_.db, milliseconds); }
   bool ReadOnly() const { return sqlite3_db_readonly(c_.db, "main") == 1; }
   std::int64_t PageCount() {
     sqlite3_stmt* count = nullptr;
@@ -328,7 +325,7 @@ class SqlCipherEngine final : public DBEngine {
     // one that is no database fails here. Another user who is committing
     // holds the file for milliseconds: that is waited for, within a bound;
     // a file held longer is held by another user, and fails the open.
-    sqlite3_busy_timeout(db->handle(), kOpenWaitMilliseconds);
+    db->WaitForLocks(kOpenWaitMilliseconds);
     db->Execute("SELECT count(*) FROM sqlite_master");
     // SQLite takes an empty file for an empty database; nobody made it one.
     if (db->PageCount() == 0) db->Fail(SQLITE_NOTADB);
