@@ -34,7 +34,9 @@ Statement& Consulta_Para(Database& BaseDatos) {
       ");"
       "CREATE INDEX IF NOT EXISTS temp.quelvar_pares_clave ON quelvar_pares (codigo, actividad);"
       "CREATE TEMP TRIGGER IF NOT EXISTS quelvar_pares_anotar AFTER INSERT ON main.nomencla "
-      "BEGIN INSERT INTO temp.quelvar_pares VALUES (NEW.codigo, NEW.actividad); END;"
+      // A temporary trigger finds temporary tables first; SQLite takes no
+      // schema name in a trigger's body.
+      "BEGIN INSERT INTO quelvar_pares VALUES (NEW.codigo, NEW.actividad); END;"
       "DELETE FROM temp.quelvar_pares;");
   return BaseDatos.Prepared(kConsultaPares);
 }

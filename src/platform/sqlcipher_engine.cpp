@@ -1,6 +1,7 @@
-// The database engine: SQLite3 Multiple Ciphers, built into the program and
-// set up for the SQLCipher version 3 file format, the file encrypted under
-// the database password.
+// The database engine: SQLCipher, built into the program. The office's files
+// are in the SQLCipher 3 format; files made by newer SQLCipher tools with
+// their defaults are in the SQLCipher 4 format. Each file is read and
+// written in the format it has.
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -192,10 +193,14 @@ class SqlDatabase final : public Database {
   }
 
   void Execute(std::string_view sql) override {
+    const int rc = TryExecute(sql);
+    if (rc != SQLITE_OK) c_.Fail(rc);
+  }
+  // The engine's result code, for a caller that decides what a failure means.
+  int TryExecute(std::string_view sql) {
     std::string text(sql);
     c_.deadline.Arm();
-    int rc = sqlite3_exec(c_.db, text.c_str(), nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) c_.Fail(rc);
+    return sqlite3_exec(c_.db, text.c_str(), nullptr, nullptr, nullptr);
   }
 
   Statement& Prepared(std::string_view sql) override {
@@ -294,10 +299,16 @@ std::string PasswordOf(std::string_view connect) {
   return {};
 }
 
-// A connection to `name` with the password of `connect` given; nothing is
-// read yet. Without SQLITE_OPEN_CREATE a missing file fails instead of being
-// made. One thread uses the connection: SQLite's own locking would only cost.
-std::unique_ptr<SqlDatabase> Connect(const std::string& name, int flags, std::string_view connect) {
+// The two formats a file may have: SQLCipher 3 (the office's, and what the
+// database tool makes) and SQLCipher 4 with that version's defaults.
+enum class Formato { kSqlCipher3, kSqlCipher4 };
+
+// A connection to `name` keyed with the password of `connect` for `formato`;
+// nothing is read yet. Without SQLITE_OPEN_CREATE a missing file fails
+// instead of being made. One thread uses the connection: SQLite's own
+// locking would only cost.
+std::unique_ptr<SqlDatabase> Connect(const std::string& name, int flags, std::string_view connect,
+                                     Formato formato) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(name.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   auto db = std::make_unique<SqlDatabase>(raw);
@@ -306,7 +317,27 @@ std::unique_ptr<SqlDatabase> Connect(const std::string& name, int flags, std::st
   if (!password.empty()) {
     rc = sqlite3_key(raw, password.data(), static_cast<int>(password.size()));
     if (rc != SQLITE_OK) throw EngineFailure(rc, raw);
+    // Only after the key: before it, the setting is silently ignored.
+    if (formato == Formato::kSqlCipher3) db->Execute("PRAGMA cipher_compatibility = 3");
   }
+  return db;
+}
+
+// Opens `name` in whichever format it has and proves the key by reading the
+// schema: a wrong password, a plain file or one that is no database fails.
+// A read that fails spends the connection, so the second format gets a new
+// one. Another user who is committing holds the file for milliseconds: that
+// is waited for, within a bound; a file held longer fails the open.
+std::unique_ptr<SqlDatabase> OpenInItsFormat(const std::string& name, int flags,
+                                             std::string_view connect) {
+  auto db = Connect(name, flags, connect, Formato::kSqlCipher3);
+  db->WaitForLocks(kOpenWaitMilliseconds);
+  const int rc = db->TryExecute("SELECT count(*) FROM sqlite_master");
+  if (rc == SQLITE_OK) return db;
+  if ((rc & 0xff) != SQLITE_NOTADB) db->Fail(rc);
+  db = Connect(name, flags, connect, Formato::kSqlCipher4);
+  db->WaitForLocks(kOpenWaitMilliseconds);
+  db->Execute("SELECT count(*) FROM sqlite_master");
   return db;
 }
 
@@ -314,19 +345,14 @@ class SqlCipherEngine final : public DBEngine {
  public:
   std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive, bool read_only,
                                          std::string_view connect) override {
-    auto db = Connect(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, connect);
+    auto db = OpenInItsFormat(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE,
+                              connect);
     // SQLite quietly falls back to read-only when the file is not writable;
     // a run that must write is better refused here than at its first write.
     // Likewise a folder that takes no new file, where the journal that
     // every write needs cannot be made.
     if (!read_only && (db->ReadOnly() || !FolderTakesNewFiles(name))) db->Fail(SQLITE_READONLY);
     if (exclusive) db->Execute("PRAGMA locking_mode = EXCLUSIVE");
-    // Reading the schema proves the key now: a wrong password, a plain file or
-    // one that is no database fails here. Another user who is committing
-    // holds the file for milliseconds: that is waited for, within a bound;
-    // a file held longer is held by another user, and fails the open.
-    db->WaitForLocks(kOpenWaitMilliseconds);
-    db->Execute("SELECT count(*) FROM sqlite_master");
     // SQLite takes an empty file for an empty database; nobody made it one.
     if (db->PageCount() == 0) db->Fail(SQLITE_NOTADB);
     // A run touches index pages all over the file; 16 MiB of cache, for this
@@ -341,8 +367,8 @@ class SqlCipherEngine final : public DBEngine {
     if (FileExists(name)) throw FileFailure(EEXIST, name);
     const std::string temporary = CreateTemporaryFile(name);
     try {
-      // SQLite takes the empty file for a new database.
-      Connect(temporary, SQLITE_OPEN_READWRITE, connect)->Execute(schema);
+      // SQLite takes the empty file for a new database, in the office's format.
+      Connect(temporary, SQLITE_OPEN_READWRITE, connect, Formato::kSqlCipher3)->Execute(schema);
       if (!MoveWithoutReplacing(temporary, name)) throw FileFailure(EEXIST, name);
     } catch (...) {
       RemoveFile(temporary);
@@ -356,7 +382,18 @@ class SqlCipherEngine final : public DBEngine {
 std::unique_ptr<DBEngine> NewSqlCipherEngine() { return std::make_unique<SqlCipherEngine>(); }
 
 std::string EngineVersion() {
-  return std::string(sqlite3mc_version()) + " (SQLite " + sqlite3_libversion() + ")";
+  // SQLCipher tells its version through a pragma, on any connection.
+  std::string version = "?";
+  sqlite3* db = nullptr;
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_open_v2(":memory:", &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "PRAGMA cipher_version", -1, &stmt, nullptr) == SQLITE_OK &&
+      sqlite3_step(stmt) == SQLITE_ROW) {
+    version = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return "SQLCipher " + version + " (SQLite " + sqlite3_libversion() + ")";
 }
 
 }  // namespace quelvar

@@ -18,6 +18,7 @@ int main(int argc, char** argv) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(argv[1], &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
       sqlite3_key(db, "Rt6081M73", 9) != SQLITE_OK ||
+      sqlite3_exec(db, "PRAGMA cipher_compatibility = 3", nullptr, nullptr, nullptr) != SQLITE_OK ||
       sqlite3_exec(db, "BEGIN EXCLUSIVE; INSERT INTO nomencla VALUES ('otro', 'usuario', 2);",
                    nullptr, nullptr, nullptr) != SQLITE_OK) {
     std::fprintf(stderr, "otro_usuario: %s\n", sqlite3_errmsg(db));

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <thread>
@@ -47,18 +46,14 @@ TEST_F(Engine, AnotherUsersLockIsWaitedForOnlyBriefly) {
   EXPECT_NE(Open(base_), nullptr);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
 
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(base_.c_str(), &other), SQLITE_OK);
-  sqlite3_key(other, kPassword, static_cast<int>(sizeof kPassword - 1));
-  ASSERT_EQ(sqlite3_exec(other, "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;", nullptr, nullptr,
-                         nullptr),
-            SQLITE_OK);
+  auto other = std::make_unique<OtherUser>(base_);
+  other->Run("PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;");
   start = std::chrono::steady_clock::now();
   OpenFailure(base_);
   auto waited = std::chrono::steady_clock::now() - start;
   EXPECT_GE(waited, std::chrono::seconds(4));
   EXPECT_LT(waited, std::chrono::seconds(8));
-  sqlite3_close(other);
+  other.reset();
   EXPECT_NE(Open(base_), nullptr);
   EXPECT_EQ(otro.Wait(), 0);
 }
@@ -68,10 +63,8 @@ TEST_F(Engine, QueryTimeoutBoundsTheWaitForAnotherUsersLock) {
   auto db = Open(base_);
   db->SetQueryTimeout(1);
 
-  sqlite3* other = nullptr;
-  ASSERT_EQ(sqlite3_open(base_.c_str(), &other), SQLITE_OK);
-  sqlite3_key(other, kPassword, static_cast<int>(sizeof kPassword - 1));
-  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  auto other = std::make_unique<OtherUser>(base_);
+  other->Run("BEGIN IMMEDIATE");
 
   auto start = std::chrono::steady_clock::now();
   EXPECT_THROW(db->BeginTrans(), Failure);
@@ -80,8 +73,8 @@ TEST_F(Engine, QueryTimeoutBoundsTheWaitForAnotherUsersLock) {
   EXPECT_LT(waited, std::chrono::seconds(5));
 
   // Once the other user lets go, the same connection writes.
-  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
-  sqlite3_close(other);
+  other->Run("COMMIT");
+  other.reset();
   db->BeginTrans();
   db->CommitTrans();
 }

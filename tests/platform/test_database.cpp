@@ -24,13 +24,16 @@ extern char** environ;
 namespace quelvar {
 namespace {
 
-sqlite3* Open(const std::string& path, const std::string& password) {
+sqlite3* Open(const std::string& path, const std::string& password, int formato) {
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
     throw std::runtime_error("open " + path);
   }
-  if (!password.empty()) sqlite3_key(db, password.data(), static_cast<int>(password.size()));
+  if (!password.empty()) {
+    sqlite3_key(db, password.data(), static_cast<int>(password.size()));
+    if (formato == 3) sqlite3_exec(db, "PRAGMA cipher_compatibility = 3", nullptr, nullptr, nullptr);
+  }
   return db;
 }
 
@@ -97,24 +100,24 @@ std::ostream& operator<<(std::ostream& out, const Row& row) {
 }
 
 void CreateDatabase(const std::string& path, const std::string& password,
-                    const std::string& schema) {
-  sqlite3* db = Open(path, password);
+                    const std::string& schema, int formato) {
+  sqlite3* db = Open(path, password, formato);
   Exec(db, schema);
   sqlite3_close(db);
 }
 
 void RunSql(const std::string& path, const std::string& sql, const std::string& password) {
-  sqlite3* db = Open(path, password);
+  sqlite3* db = Open(path, password, 3);
   Exec(db, sql);
   sqlite3_close(db);
 }
 
-std::vector<Row> ReadRows(const std::string& path, const std::string& password) {
-  return OtherUser(path, password).Rows();
+std::vector<Row> ReadRows(const std::string& path, const std::string& password, int formato) {
+  return OtherUser(path, password, formato).Rows();
 }
 
-std::string IntegrityCheck(const std::string& path, const std::string& password) {
-  sqlite3* db = Open(path, password);
+std::string IntegrityCheck(const std::string& path, const std::string& password, int formato) {
+  sqlite3* db = Open(path, password, formato);
   sqlite3_stmt* stmt = nullptr;
   std::string answer;
   if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr) != SQLITE_OK) {
@@ -131,8 +134,8 @@ std::string IntegrityCheck(const std::string& path, const std::string& password)
   return answer;
 }
 
-OtherUser::OtherUser(const std::string& path, const std::string& password)
-    : db_(Open(path, password)) {}
+OtherUser::OtherUser(const std::string& path, const std::string& password, int formato)
+    : db_(Open(path, password, formato)) {}
 
 OtherUser::~OtherUser() { sqlite3_close(db_); }
 

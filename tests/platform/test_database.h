@@ -39,20 +39,25 @@ struct Row {
 };
 std::ostream& operator<<(std::ostream& out, const Row& row);
 
+// Databases are made and read directly through SQLCipher, in the SQLCipher
+// `formato` given: 3, the office's, or 4 with that version's defaults.
 // `password` empty makes a plain, unencrypted SQLite file.
 void CreateDatabase(const std::string& path, const std::string& password = kPassword,
-                    const std::string& schema = kSchema);
+                    const std::string& schema = kSchema, int formato = 3);
 void RunSql(const std::string& path, const std::string& sql,
             const std::string& password = kPassword);
-std::vector<Row> ReadRows(const std::string& path, const std::string& password = kPassword);
+std::vector<Row> ReadRows(const std::string& path, const std::string& password = kPassword,
+                          int formato = 3);
 
 // What PRAGMA integrity_check answers: "ok" for a sound database.
-std::string IntegrityCheck(const std::string& path, const std::string& password = kPassword);
+std::string IntegrityCheck(const std::string& path, const std::string& password = kPassword,
+                           int formato = 3);
 
 // Another user of the same database, on a connection of its own.
 class OtherUser {
  public:
-  explicit OtherUser(const std::string& path, const std::string& password = kPassword);
+  explicit OtherUser(const std::string& path, const std::string& password = kPassword,
+                     int formato = 3);
   ~OtherUser();
   OtherUser(const OtherUser&) = delete;
   OtherUser& operator=(const OtherUser&) = delete;
