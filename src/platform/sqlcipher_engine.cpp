@@ -345,8 +345,8 @@ class SqlCipherEngine final : public DBEngine {
  public:
   std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive, bool read_only,
                                          std::string_view connect) override {
-    auto db = OpenInItsFormat(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE,
-                              connect);
+    auto db =
+        OpenInItsFormat(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, connect);
     // SQLite quietly falls back to read-only when the file is not writable;
     // a run that must write is better refused here than at its first write.
     // Likewise a folder that takes no new file, where the journal that

@@ -32,7 +32,8 @@ sqlite3* Open(const std::string& path, const std::string& password, int formato)
   }
   if (!password.empty()) {
     sqlite3_key(db, password.data(), static_cast<int>(password.size()));
-    if (formato == 3) sqlite3_exec(db, "PRAGMA cipher_compatibility = 3", nullptr, nullptr, nullptr);
+    if (formato == 3)
+      sqlite3_exec(db, "PRAGMA cipher_compatibility = 3", nullptr, nullptr, nullptr);
   }
   return db;
 }
@@ -99,8 +100,8 @@ std::ostream& operator<<(std::ostream& out, const Row& row) {
   return out << "{" << row.codigo << " | " << row.actividad << " | " << row.alicuota << "}";
 }
 
-void CreateDatabase(const std::string& path, const std::string& password,
-                    const std::string& schema, int formato) {
+void CreateDatabase(const std::string& path, const std::string& password, const std::string& schema,
+                    int formato) {
   sqlite3* db = Open(path, password, formato);
   Exec(db, schema);
   sqlite3_close(db);

@@ -219,7 +219,8 @@ TEST_F(ProgramaTest, ArgumentsNeverStartAnImport) {
   Outcome version = p_.Run("--version");
   EXPECT_EQ(version.status, 0);
   EXPECT_EQ(version.out.rfind("quelvar ", 0), 0u);
-  EXPECT_NE(version.out.find("motor: SQLCipher 4.14.0 community (SQLite 3.51.3)"), std::string::npos)
+  EXPECT_NE(version.out.find("motor: SQLCipher 4.14.0 community (SQLite 3.51.3)"),
+            std::string::npos)
       << version.out;
   Outcome wrong = p_.Run("Actividades.txt");
   EXPECT_EQ(wrong.status, 64);
