@@ -1,0 +1,175 @@
+// SQLCipher's cryptography on Windows, from the system's CNG (bcrypt.dll):
+// nothing to ship, and Windows' own updates reach it. Registered with
+// SQLCipher as its provider when the engine starts.
+//
+// Wine's CNG differs from Windows' in ways this must survive: it leaves the
+// IV buffer alone where Windows writes the CBC chaining state back into it;
+// a key object used again with the same IV continues its old chain; and
+// PBKDF2 on a hash handle opened without the HMAC flag ignores the password.
+// Hence a private copy of the IV and a new key object for every call, and
+// HMAC handles only.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <bcrypt.h>
+
+#include <cstring>
+
+#include "platform/sqlcipher_provider.h"
+
+namespace quelvar {
+namespace {
+
+constexpr int kSqliteOk = 0;
+constexpr int kSqliteError = 1;
+
+constexpr int kKeyBytes = 32;  // AES-256
+constexpr int kBlockBytes = 16;
+
+// Opened once, when SQLCipher registers the provider; closed at its shutdown.
+BCRYPT_ALG_HANDLE aes = nullptr;
+BCRYPT_ALG_HANDLE hmac[3] = {};  // by algorithm: SHA-1, SHA-256, SHA-512
+
+bool Ok(NTSTATUS status) { return status >= 0; }
+
+void Close() {
+  for (BCRYPT_ALG_HANDLE& handle : hmac) {
+    if (handle != nullptr) ::BCryptCloseAlgorithmProvider(handle, 0);
+    handle = nullptr;
+  }
+  if (aes != nullptr) ::BCryptCloseAlgorithmProvider(aes, 0);
+  aes = nullptr;
+}
+
+int Init() {
+  const wchar_t* hashes[3] = {BCRYPT_SHA1_ALGORITHM, BCRYPT_SHA256_ALGORITHM,
+                              BCRYPT_SHA512_ALGORITHM};
+  bool ok =
+      Ok(::BCryptOpenAlgorithmProvider(&aes, BCRYPT_AES_ALGORITHM, nullptr, 0)) &&
+      Ok(::BCryptSetProperty(aes, BCRYPT_CHAINING_MODE,
+                             reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_CBC)),
+                             sizeof BCRYPT_CHAIN_MODE_CBC, 0));
+  for (int i = 0; ok && i < 3; ++i) {
+    ok = Ok(
+        ::BCryptOpenAlgorithmProvider(&hmac[i], hashes[i], nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG));
+  }
+  if (ok) return kSqliteOk;
+  Close();
+  return kSqliteError;
+}
+
+void Shutdown() { Close(); }
+
+BCRYPT_ALG_HANDLE Hmac(int algorithm) {
+  return algorithm >= kSha1 && algorithm <= kSha512 ? hmac[algorithm] : nullptr;
+}
+
+int HmacBytes(void*, int algorithm) {
+  switch (algorithm) {
+    case kSha1:
+      return 20;
+    case kSha256:
+      return 32;
+    case kSha512:
+      return 64;
+    default:
+      return 0;
+  }
+}
+
+const char* Name(void*) { return "cng"; }
+const char* Version(void*) { return "Windows CNG"; }
+const char* CipherName(void*) { return "AES-256-CBC"; }
+int KeyBytes(void*) { return kKeyBytes; }
+int IvBytes(void*) { return kBlockBytes; }
+int BlockBytes(void*) { return kBlockBytes; }
+int NoFips(void*) { return 0; }
+int NoContext(void**) { return kSqliteOk; }
+// The system's generator needs no seed from outside.
+int AddRandom(void*, const void*, int) { return kSqliteOk; }
+
+int Random(void*, void* buffer, int length) {
+  if (length < 0) return kSqliteError;
+  return Ok(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer), static_cast<ULONG>(length),
+                              BCRYPT_USE_SYSTEM_PREFERRED_RNG))
+             ? kSqliteOk
+             : kSqliteError;
+}
+
+int HmacOf(void*, int algorithm, const unsigned char* key, int key_sz, const unsigned char* in,
+           int in_sz, const unsigned char* in2, int in2_sz, unsigned char* out) {
+  BCRYPT_ALG_HANDLE algorithm_handle = Hmac(algorithm);
+  if (algorithm_handle == nullptr || in == nullptr || key_sz < 0 || in_sz < 0 || in2_sz < 0) {
+    return kSqliteError;
+  }
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  bool ok = Ok(::BCryptCreateHash(algorithm_handle, &hash, nullptr, 0, const_cast<PUCHAR>(key),
+                                  static_cast<ULONG>(key_sz), 0)) &&
+            Ok(::BCryptHashData(hash, const_cast<PUCHAR>(in), static_cast<ULONG>(in_sz), 0)) &&
+            (in2 == nullptr ||
+             Ok(::BCryptHashData(hash, const_cast<PUCHAR>(in2), static_cast<ULONG>(in2_sz), 0))) &&
+            Ok(::BCryptFinishHash(hash, out, static_cast<ULONG>(HmacBytes(nullptr, algorithm)), 0));
+  if (hash != nullptr) ::BCryptDestroyHash(hash);
+  return ok ? kSqliteOk : kSqliteError;
+}
+
+int Pbkdf2(void*, int algorithm, const unsigned char* pass, int pass_sz, const unsigned char* salt,
+           int salt_sz, int workfactor, int key_sz, unsigned char* key) {
+  BCRYPT_ALG_HANDLE algorithm_handle = Hmac(algorithm);
+  if (algorithm_handle == nullptr || pass_sz < 0 || salt_sz < 0 || workfactor < 1 || key_sz < 0) {
+    return kSqliteError;
+  }
+  return Ok(::BCryptDeriveKeyPBKDF2(algorithm_handle, const_cast<PUCHAR>(pass),
+                                    static_cast<ULONG>(pass_sz), const_cast<PUCHAR>(salt),
+                                    static_cast<ULONG>(salt_sz), static_cast<ULONGLONG>(workfactor),
+                                    key, static_cast<ULONG>(key_sz), 0))
+             ? kSqliteOk
+             : kSqliteError;
+}
+
+int Cipher(void*, int mode, const unsigned char* key, int key_sz, const unsigned char* iv,
+           const unsigned char* in, int in_sz, unsigned char* out) {
+  if (key_sz != kKeyBytes || in_sz < 0 || in_sz % kBlockBytes != 0) return kSqliteError;
+  // SQLCipher's IV is stored with the page: the call must not change it.
+  unsigned char chain[kBlockBytes];
+  std::memcpy(chain, iv, sizeof chain);
+  BCRYPT_KEY_HANDLE key_handle = nullptr;
+  ULONG written = 0;
+  bool ok = Ok(::BCryptGenerateSymmetricKey(aes, &key_handle, nullptr, 0, const_cast<PUCHAR>(key),
+                                            static_cast<ULONG>(key_sz), 0));
+  if (ok) {
+    auto run = mode == kEncrypt ? ::BCryptEncrypt : ::BCryptDecrypt;
+    ok = Ok(run(key_handle, const_cast<PUCHAR>(in), static_cast<ULONG>(in_sz), nullptr, chain,
+                sizeof chain, out, static_cast<ULONG>(in_sz), &written, 0)) &&
+         written == static_cast<ULONG>(in_sz);
+  }
+  if (key_handle != nullptr) ::BCryptDestroyKey(key_handle);
+  ::SecureZeroMemory(chain, sizeof chain);
+  return ok ? kSqliteOk : kSqliteError;
+}
+
+}  // namespace
+}  // namespace quelvar
+
+// Named by the build as SQLCipher's custom provider: SQLCipher calls it
+// once, to fill in the provider it then registers.
+extern "C" int quelvar_crypto_cng_setup(sqlcipher_provider* p) {
+  using namespace quelvar;
+  p->init = Init;
+  p->shutdown = Shutdown;
+  p->get_provider_name = Name;
+  p->add_random = AddRandom;
+  p->random = Random;
+  p->hmac = HmacOf;
+  p->kdf = Pbkdf2;
+  p->cipher = Cipher;
+  p->get_cipher = CipherName;
+  p->get_key_sz = KeyBytes;
+  p->get_iv_sz = IvBytes;
+  p->get_block_sz = BlockBytes;
+  p->get_hmac_sz = HmacBytes;
+  p->ctx_init = NoContext;
+  p->ctx_free = NoContext;
+  p->fips_status = NoFips;
+  p->get_provider_version = Version;
+  return kSqliteOk;
+}
