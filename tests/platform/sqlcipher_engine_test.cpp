@@ -18,6 +18,25 @@ TEST_F(Engine, OpensOnlyAnExistingDatabaseWithItsPassword) {
   OpenFailure(base_, "");
 }
 
+// Newer SQLCipher tools make SQLCipher 4 files by default: such a file is
+// written in its own format, never converted, and each format refuses a
+// wrong password without a byte of the file changed.
+TEST_F(Engine, EachFileKeepsItsSqlCipherFormat) {
+  for (int formato : {3, 4}) {
+    SCOPED_TRACE(formato);
+    const std::string base = folder_ / ("v" + std::to_string(formato) + ".mdb");
+    CreateDatabase(base, kPassword, kSchema, formato);
+    Open(base)->Execute("INSERT INTO nomencla VALUES ('1', 'uno', 0.5)");
+    EXPECT_EQ(ReadRows(base, kPassword, formato), (std::vector<Row>{{"1", "uno", 0.5}}));
+    EXPECT_NE(IntegrityCheck(base, kPassword, formato == 3 ? 4 : 3), "ok")
+        << "the file is readable in the other format";
+
+    const std::string bytes = ReadFile(base);
+    OpenFailure(base, ";pwd=otra");
+    EXPECT_EQ(ReadFile(base), bytes);
+  }
+}
+
 TEST_F(Engine, RefusesFilesThatAreNoEncryptedDatabase) {
   CreateDatabase(base_, "");  // plain SQLite
   EXPECT_EQ(OpenFailure(base_).kind(), FailureKind::kOther);

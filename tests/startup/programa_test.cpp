@@ -33,6 +33,17 @@ TEST_F(ProgramaTest, WithoutADatabaseItSaysSoAndCreatesNothing) {
   EXPECT_EQ(o.out, "Quelvar: No es posible conectarse a la base.\n");
   EXPECT_FALSE(Exists(p_ / "Impuest.mdb"));
   EXPECT_FALSE(Exists(p_ / "Act.log"));
+
+  // Under another password, in either format: the same message, and not a
+  // word from the engine's failed decryptions.
+  for (int formato : {3, 4}) {
+    std::filesystem::remove(p_ / "Impuest.mdb");
+    CreateDatabase(p_ / "Impuest.mdb", "otra", kSchema, formato);
+    o = p_.Run();
+    EXPECT_EQ(o.status, 2) << formato;
+    EXPECT_EQ(o.out, "Quelvar: No es posible conectarse a la base.\n");
+    EXPECT_EQ(o.err, "");
+  }
 }
 
 TEST_F(ProgramaTest, ImportsAndReports) {
