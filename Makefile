@@ -47,11 +47,13 @@ windows: deps
 	cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS) --target quelvar crear-base
 
-# Their tests under Wine, then the program end to end with real message boxes.
+# Their tests under Wine, then the program end to end with real message boxes,
+# then killed mid-import with the sqlcipher shell judging what it left.
 test-windows: windows
 	cmake --build $(WINDOWS)
 	tools/probar-windows $(WINDOWS)
 	bash tests/startup/dialogos-windows.sh $(WINDOWS)
+	bash tests/startup/consistencia-windows.sh $(WINDOWS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)-windows
