@@ -17,6 +17,7 @@ for f in quelvar crear-base Quelvar.desktop; do
   [ -x "$app/$f" ] || fail "$f missing from the application folder"
 done
 [ -f "$app/quelvar-dialogos.so" ] || fail "the dialogs module is missing"
+grep -q 'Copyright (c) 2008-2024, ZETETIC LLC' "$app/LICENCIAS.txt" || fail "the engine's notice is missing"
 desktop-file-validate "$app/Quelvar.desktop" || fail "invalid launcher"
 
 "$app/crear-base" "$app" >/dev/null
