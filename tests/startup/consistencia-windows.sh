@@ -21,7 +21,7 @@ fail() { echo "consistencia-windows: $*" >&2; exit 1; }
 app="$work/app"
 mkdir -p "$app"
 cp "$build/quelvar.exe" "$app/"
-key="PRAGMA key = 'Rt6081M73';"
+key=$(cat "$(dirname "$0")/../../tools/clave.sql")
 printf '%s\n%s\n' "$key" \
   "CREATE TABLE nomencla (codigo TEXT, actividad TEXT, alicuota REAL);
    CREATE INDEX nomencla_codigo_actividad ON nomencla (codigo, actividad);

@@ -137,9 +137,7 @@ TEST(Consistencia, AfterTheSqlcipherShellIsKilledTheProgramRestoresItsTableAndIm
   // the file before any commit, that never commits: its last query runs on.
   const std::string script = p / "otro.sql";
   WriteFile(script,
-            "PRAGMA key = '" + std::string(kPassword) +
-                "';\n"
-                "BEGIN;\n"
+            "BEGIN;\n"
                 "UPDATE otra SET v = v + 1000000;\n"
                 "WITH RECURSIVE n(i) AS (SELECT 3001 UNION ALL SELECT i + 1 FROM n "
                 "WHERE i < 200000) INSERT INTO otra SELECT i, i, printf('%.80c', 'y') FROM n;\n"
@@ -160,7 +158,7 @@ TEST(Consistencia, AfterTheSqlcipherShellIsKilledTheProgramRestoresItsTableAndIm
     std::filesystem::remove(base + "-journal");
     std::filesystem::copy_file(before, base, std::filesystem::copy_options::overwrite_existing);
     ASSERT_EQ(
-        Shell("sqlcipher '" + base + "' <'" + script + "' >/dev/null 2>&1 & shell=$!; sleep " +
+        Shell(ShellCommand(base) + " <'" + script + "' >/dev/null 2>&1 & shell=$!; sleep " +
               std::to_string(delay_ms / 1000.0) + "; kill -9 $shell; wait $shell 2>/dev/null"),
         137);
     // Pages of the transaction reached the file: only the journal can undo them.

@@ -23,7 +23,7 @@ start_xvfb
 "$wineserver" -p 60 || true
 al_cerrar() { "$wineserver" -k 2>/dev/null; }
 
-key="PRAGMA key = 'Rt6081M73';"
+key=$(cat "$(dirname "$0")/../../tools/clave.sql")
 folder() {
   rm -rf "$work/app"
   mkdir -p "$work/app"

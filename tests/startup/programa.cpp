@@ -19,12 +19,15 @@ Programa::Programa(const std::string& binary) {
   std::filesystem::copy_file(binary, folder_ / "quelvar");
 }
 
+std::string ShellCommand(const std::string& path) {
+  return "sqlcipher -init '" QUELVAR_CLAVE_SHELL "' '" + path + "'";
+}
+
 std::string ShellSql(const std::string& path, const std::string& sql) {
   const std::string script = path + ".sql";
   const std::string out = path + ".out";
-  WriteFile(script, "PRAGMA key = '" + std::string(kPassword) + "';\n" + sql + "\n");
-  const std::string command =
-      "sqlcipher -bail '" + path + "' <'" + script + "' >'" + out + "' 2>&1";
+  WriteFile(script, sql + "\n");
+  const std::string command = ShellCommand(path) + " -bail <'" + script + "' >'" + out + "' 2>&1";
   const int status = std::system(command.c_str());
   std::string printed = ReadFile(out);
   std::filesystem::remove(script);

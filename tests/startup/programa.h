@@ -49,8 +49,12 @@ class Programa {
 // Runs a shell command; its exit status.
 int Shell(const std::string& command);
 
-// Runs `sql` in Debian's sqlcipher shell on the database at `path` (created if
-// missing), keyed with the program's password; what the shell printed.
+// Debian's sqlcipher shell (3.4.1 or 4.x) on the database at `path`, keyed
+// with the program's password and reading SQLCipher 3 files.
+std::string ShellCommand(const std::string& path);
+
+// Runs `sql` in that shell on the database at `path` (created, in SQLCipher 3,
+// if missing); what the shell printed.
 std::string ShellSql(const std::string& path, const std::string& sql);
 
 }  // namespace quelvar
