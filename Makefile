@@ -1,55 +1,72 @@
-# The two commands a user needs: `make demo` and `make test`. Both install
-# what is missing first.
+# The two commands a user needs: `make demo` and `make test`. Each installs
+# first what it needs, and only that: the demo no test tools, neither of them
+# Wine.
 BUILD ?= build
 
 .PHONY: deps build test test-sanitize fuzz demo bench windows test-windows clean
 
-# The Debian packages every target below needs, then the engine's source;
-# their logs go to $(BUILD)/, named on the terminal when something fails.
-deps:
-	@tools/dependencias $(BUILD)/deps.log
-	@tools/motor $(BUILD)/motor.log
+# The Debian packages for USE (tools/dependencias names them), then the
+# engine's source; their logs go to $(BUILD)/, named on the terminal when
+# something fails.
+instalar = @tools/dependencias $(BUILD)/deps.log $(1) && tools/motor $(BUILD)/motor.log
 
-build: deps
+# Everything every target below needs (CI, maintainers).
+deps:
+	$(call instalar,todo)
+
+# The programs (and, once GoogleTest is there, the tests).
+build:
+	$(call instalar,programas)
 	cmake -S . -B $(BUILD) -G Ninja
 	cmake --build $(BUILD)
 
-test: build
-	cd $(BUILD) && ctest --output-on-failure -j2
+test:
+	$(call instalar,pruebas)
+	$(MAKE) --no-print-directory build
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j2
 	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
 
 # Each fuzz target for FUZZ_SECONDS, from the seeds under tests/fuzz/corpus;
 # what it finds is kept in $(BUILD)-fuzz/corpus.
 FUZZ_SECONDS ?= 60
-fuzz: deps
+fuzz:
+	$(call instalar,pruebas)
 	cmake -S . -B $(BUILD)-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
 	  -DQUELVAR_FUZZ=ON -DBUILD_TESTING=OFF
 	cmake --build $(BUILD)-fuzz --target fuzz_linea fuzz_importacion
 	tools/fuzz $(BUILD)-fuzz $(FUZZ_SECONDS)
 
 # The whole suite again, built with AddressSanitizer and UBSan.
-test-sanitize: deps
+test-sanitize:
+	$(call instalar,pruebas)
 	cmake -S . -B $(BUILD)-sanitize -G Ninja -DQUELVAR_SANITIZE=ON
 	cmake --build $(BUILD)-sanitize
 	cd $(BUILD)-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
-	  ctest --output-on-failure -j2
+	  ctest --output-on-failure --no-tests=error -j2
 
-demo: build
+demo:
+	$(call instalar,demo)
+	$(MAKE) --no-print-directory build
 	tools/demo $(BUILD)
 
-bench: build
+bench:
+	$(call instalar,banco)
+	$(MAKE) --no-print-directory build
 	bench/run $(BUILD)
 
 # The Windows programs, cross-compiled: $(BUILD)-windows/quelvar.exe and
 # crear-base.exe, each needing only Windows' own libraries.
 WINDOWS := $(BUILD)-windows
-windows: deps
+windows:
+	$(call instalar,windows)
 	cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS) --target quelvar crear-base
 
 # Their tests under Wine, then the program end to end with real message boxes,
 # then killed mid-import with the sqlcipher shell judging what it left.
-test-windows: windows
+test-windows:
+	$(call instalar,pruebas-windows)
+	$(MAKE) --no-print-directory windows
 	cmake --build $(WINDOWS)
 	tools/probar-windows $(WINDOWS)
 	bash tests/startup/dialogos-windows.sh $(WINDOWS)
