@@ -138,12 +138,12 @@ TEST(Consistencia, AfterTheSqlcipherShellIsKilledTheProgramRestoresItsTableAndIm
   const std::string script = p / "otro.sql";
   WriteFile(script,
             "BEGIN;\n"
-                "UPDATE otra SET v = v + 1000000;\n"
-                "WITH RECURSIVE n(i) AS (SELECT 3001 UNION ALL SELECT i + 1 FROM n "
-                "WHERE i < 200000) INSERT INTO otra SELECT i, i, printf('%.80c', 'y') FROM n;\n"
-                "UPDATE otra SET relleno = 'z' WHERE id % 2 = 0;\n"
-                "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
-                "SELECT count(*) FROM n;\n");
+            "UPDATE otra SET v = v + 1000000;\n"
+            "WITH RECURSIVE n(i) AS (SELECT 3001 UNION ALL SELECT i + 1 FROM n "
+            "WHERE i < 200000) INSERT INTO otra SELECT i, i, printf('%.80c', 'y') FROM n;\n"
+            "UPDATE otra SET relleno = 'z' WHERE id % 2 = 0;\n"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
+            "SELECT count(*) FROM n;\n");
   WriteFile(p / "Actividades.txt",
             "1\xAC"
             "Uno\xAC"
