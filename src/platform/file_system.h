@@ -37,4 +37,8 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to);
 // Removes a file, if it is there; never fails.
 void RemoveFile(const std::string& path) noexcept;
 
+// `path` as the database engine must be given it to reach the file whatever
+// the length of its name (on Windows, the long form of a long one).
+std::string EnginePath(const std::string& path);
+
 }  // namespace quelvar

@@ -59,4 +59,6 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
 
 void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }
 
+std::string EnginePath(const std::string& path) { return path; }
+
 }  // namespace quelvar

@@ -1,44 +1,66 @@
+#include <cstdint>
+#include <cstdio>
+
 #include "platform/file_system.h"
 #include "platform/windows_text.h"
 
 namespace quelvar {
 namespace {
 
-std::wstring FolderOf(const std::string& path) {
+std::string FolderOf(const std::string& path) {
   const std::size_t separator = path.find_last_of("\\/");
-  if (separator == std::string::npos) return L".";
-  return Wide(path.substr(0, separator));
+  if (separator == std::string::npos) return ".";
+  return path.substr(0, separator);
+}
+
+// A new empty file in `folder`, or none (GetLastError says why). Not
+// GetTempFileName: it takes no folder of MAX_PATH - 14 characters or more.
+std::string NewFile(const std::string& folder) {
+  static std::uint32_t next = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    char name[16];
+    std::snprintf(name, sizeof name, "qlv%04X.tmp", static_cast<unsigned>(next++ & 0xFFFF));
+    const std::string path = JoinPath(folder, name);
+    HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+      ::CloseHandle(file);
+      return path;
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) return {};
+  }
+  return {};
 }
 
 }  // namespace
 
 bool FileExists(const std::string& path) {
-  return ::GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+  return ::GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool FolderTakesNewFiles(const std::string& path) {
   // Windows tells it only by trying: a file made and removed at once.
-  wchar_t probe[MAX_PATH + 1];
-  if (::GetTempFileNameW(FolderOf(path).c_str(), L"qlv", 0, probe) == 0) return false;
-  ::DeleteFileW(probe);
+  const std::string probe = NewFile(FolderOf(path));
+  if (probe.empty()) return false;
+  RemoveFile(probe);
   return true;
 }
 
 std::string CreateTemporaryFile(const std::string& beside) {
-  wchar_t name[MAX_PATH + 1];
-  if (::GetTempFileNameW(FolderOf(beside).c_str(), L"qlv", 0, name) == 0) {
-    throw LastErrorFailure(beside);
-  }
-  return Utf8(name);
+  std::string name = NewFile(FolderOf(beside));
+  if (name.empty()) throw LastErrorFailure(beside);
+  return name;
 }
 
 bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0)) return true;
+  if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), 0)) return true;
   const DWORD error = ::GetLastError();
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return false;
   throw LastErrorFailure(to);
 }
 
-void RemoveFile(const std::string& path) noexcept { ::DeleteFileW(Wide(path).c_str()); }
+void RemoveFile(const std::string& path) noexcept { ::DeleteFileW(WidePath(path).c_str()); }
+
+std::string EnginePath(const std::string& path) { return Utf8(WidePath(path)); }
 
 }  // namespace quelvar

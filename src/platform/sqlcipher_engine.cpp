@@ -310,7 +310,7 @@ enum class Formato { kSqlCipher3, kSqlCipher4 };
 std::unique_ptr<SqlDatabase> Connect(const std::string& name, int flags, std::string_view connect,
                                      Formato formato) {
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(name.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+  int rc = sqlite3_open_v2(EnginePath(name).c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
   auto db = std::make_unique<SqlDatabase>(raw);
   if (rc != SQLITE_OK) throw EngineFailure(rc, raw);
   std::string password = PasswordOf(connect);

@@ -90,7 +90,7 @@ class HandleSink final : public ByteSink {
 std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters) {
   // Others may read and write it meanwhile, as with the system's default
   // sharing for a file opened to be read.
-  const std::wstring name = Wide(path);
+  const std::wstring name = WidePath(path);
   HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -105,7 +105,7 @@ std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_
 }
 
 std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format) {
-  HANDLE file = ::CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) throw LastErrorFailure(path);
   return std::make_unique<LineWriter>(std::make_unique<HandleSink>(file, path), format);

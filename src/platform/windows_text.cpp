@@ -22,6 +22,19 @@ std::string Utf8(std::wstring_view wide) {
   return utf8;
 }
 
+std::wstring WidePath(std::string_view utf8) {
+  std::wstring path = Wide(utf8);
+  if (path.size() < MAX_PATH - 12 || path.starts_with(LR"(\\?\)")) return path;
+  std::wstring full(::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  const DWORD n =
+      ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (n == 0 || n >= full.size()) return path;  // the call itself then fails, as it would
+  full.resize(n);
+  // A share, \\server\share\..., has a form of its own.
+  if (full.starts_with(LR"(\\)")) return LR"(\\?\UNC\)" + full.substr(2);
+  return LR"(\\?\)" + full;
+}
+
 Failure LastErrorFailure(const std::string& path) {
   // The same numbers and texts as on Linux, by the errno value of the same
   // cause.
