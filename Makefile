@@ -3,7 +3,7 @@
 # Wine.
 BUILD ?= build
 
-.PHONY: deps build test test-sanitize fuzz demo bench windows test-windows clean
+.PHONY: deps build test test-sanitize fuzz demo bench windows test-windows paquete paquete-windows clean
 
 # The Debian packages for USE (tools/dependencias names them), then the
 # engine's source; their logs go to $(BUILD)/, named on the terminal when
@@ -62,6 +62,19 @@ windows:
 	cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 	cmake --build $(WINDOWS) --target quelvar crear-base
 
+# What a clerk receives, each with its sha256 sum beside it:
+# $(BUILD)/quelvar-VERSION-linux-x86_64.tar.gz and
+# $(BUILD)-windows/quelvar-VERSION-windows-x64.zip.
+paquete:
+	$(call instalar,programas)
+	$(MAKE) --no-print-directory build
+	tools/paquete linux $(BUILD)
+
+paquete-windows:
+	$(call instalar,paquete-windows)
+	$(MAKE) --no-print-directory windows
+	tools/paquete windows $(WINDOWS)
+
 # Their tests under Wine, then the program end to end with real message boxes,
 # then killed mid-import with the sqlcipher shell judging what it left.
 test-windows:
@@ -71,6 +84,7 @@ test-windows:
 	tools/probar-windows $(WINDOWS)
 	bash tests/startup/dialogos-windows.sh $(WINDOWS)
 	bash tests/startup/consistencia-windows.sh $(WINDOWS)
+	bash tests/startup/paquete-windows.sh $(WINDOWS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)-windows
