@@ -9,13 +9,7 @@ set -euo pipefail
 build=$(cd "$1" && pwd)
 top=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
-export WINEPREFIX="$build/wine" WINEDEBUG=-all
-unset DISPLAY WAYLAND_DISPLAY  # a message box returns at once
-wine=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver
-if [ ! -d "$WINEPREFIX/drive_c" ]; then "$wine" wineboot -i >/dev/null 2>&1; fi
-"$wineserver" -p 60 || true
-trap '"$wineserver" -k 2>/dev/null || true; rm -rf "$work"' EXIT
+source "$(dirname "$0")/wine-sin-pantalla.sh"
 fail() { echo "paquete-windows: $*" >&2; exit 1; }
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
