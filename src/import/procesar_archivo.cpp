@@ -54,7 +54,9 @@ void Form1::Procesar_Archivo() {
   entorno_.SetMousePointer(MousePointer::kHourglass);
   // One transaction for the whole run: a failure that ends the program rolls
   // back, and other users see the old rows until the new ones are complete.
-  // What the report lists is on disk before each commit and each message.
+  // What the report lists is on disk (synced) before each commit, and what
+  // it says before each message: a power cut takes back nothing the user
+  // was told.
   Transaction transaccion(*BaseDatos);
   Vaciar_Tabla(*BaseDatos);
   existencia_ = std::make_unique<Existencia>(*BaseDatos);
@@ -84,7 +86,7 @@ void Form1::Procesar_Archivo() {
     } catch (const Failure& falla) {
       if (falla.kind() == FailureKind::kOverflow) {
         // The rows before the malformed line stay.
-        informe->Flush();
+        informe->Sync();
         transaccion.Commit();
         entorno_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
         actividades->Close();
@@ -123,7 +125,7 @@ void Form1::Procesar_Archivo() {
   actividades->Close();
   // Committed before the totals, so they never count rows the database
   // lacks; after the commit only the totals and the close can fail.
-  informe->Flush();
+  informe->Sync();
   transaccion.Commit();
 
   informe->WriteLine("");

@@ -54,7 +54,12 @@ class Database {
   virtual void SetQueryTimeout(std::int16_t seconds) = 0;
 
   virtual void BeginTrans() = 0;  // takes the write lock at once
+  // Ends the transaction keeping its changes, and returns once they are on
+  // disk. A failure is thrown; Committed() then tells whether the changes
+  // took effect all the same (only making them durable failed).
   virtual void CommitTrans() = 0;
+  // Whether the last CommitTrans took effect.
+  virtual bool Committed() const = 0;
   virtual void Rollback() = 0;
 
   // True when the engine answers `query` by searching an index, not by

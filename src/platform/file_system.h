@@ -34,6 +34,14 @@ std::string CreateTemporaryFile(const std::string& beside);
 // then returns false and leaves both as they are.
 bool MoveWithoutReplacing(const std::string& from, const std::string& to);
 
+#ifndef _WIN32
+// Puts on the disk the entries of the folder that holds `path`: files made,
+// renamed or removed there stay so through a power cut. (Windows has no such
+// call: there a file's own flush commits its entry, and moves are written
+// through.)
+void SyncFolderOf(const std::string& path);
+#endif
+
 // Removes a file, if it is there; never fails.
 void RemoveFile(const std::string& path) noexcept;
 

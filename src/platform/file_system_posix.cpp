@@ -43,6 +43,7 @@ std::string CreateTemporaryFile(const std::string& beside) {
 
 bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    SyncFolderOf(to);
     return true;
   }
   if (errno == EEXIST) return false;
@@ -54,7 +55,18 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
     throw FileFailure(errno, to);
   }
   ::unlink(from.c_str());
+  SyncFolderOf(to);
   return true;
+}
+
+void SyncFolderOf(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) throw FileFailure(errno, folder);
+  const int rc = ::fsync(fd);
+  const int error = errno;
+  ::close(fd);
+  if (rc != 0) throw FileFailure(error, folder);
 }
 
 void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }

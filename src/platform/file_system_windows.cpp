@@ -53,7 +53,9 @@ std::string CreateTemporaryFile(const std::string& beside) {
 }
 
 bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
-  if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), 0)) return true;
+  if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
   const DWORD error = ::GetLastError();
   if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) return false;
   throw LastErrorFailure(to);

@@ -270,11 +270,16 @@ void LineWriter::Flush() {
   pending_.clear();
 }
 
+void LineWriter::Sync() {
+  Flush();
+  sink_->Sync();
+}
+
 void LineWriter::Close() {
   if (closed_) return;
   closed_ = true;
   try {
-    Flush();
+    Sync();
   } catch (...) {
     try {
       sink_->Close();

@@ -42,6 +42,9 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual void Write(const char* data, std::size_t size) = 0;
+  // Puts what was written on the disk, with the file's entry in its folder,
+  // so that a power cut cannot take it back.
+  virtual void Sync() = 0;
   // Reports a failure to write that the system kept until the file closed.
   virtual void Close() = 0;
 };
@@ -107,8 +110,9 @@ class LineReader {
 };
 
 // Writes lines that end in CR LF, in the encoding of `format` and after its
-// byte-order mark, if it has one; buffered. Close() reports any failure to
-// write; a writer destroyed unclosed writes what it can and says nothing.
+// byte-order mark, if it has one; buffered. Close() puts everything on the
+// disk and reports any failure to write; a writer destroyed unclosed writes
+// what it can and says nothing.
 class LineWriter {
  public:
   LineWriter(std::unique_ptr<ByteSink> sink, const TextFormat& format);
@@ -123,6 +127,8 @@ class LineWriter {
   void EndLine();
   // Hands what is buffered to the system; a failure to write is thrown.
   void Flush();
+  // Flushes, and puts what the file holds on the disk.
+  void Sync();
   void Close();
 
  private:

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "platform/failure.h"
+#include "platform/file_system.h"
 #include "platform/text_file.h"
 
 namespace quelvar {
@@ -64,6 +65,12 @@ class FdSink final : public ByteSink {
       size -= static_cast<std::size_t>(n);
     }
   }
+  void Sync() override {
+    if (::fsync(fd_) != 0) throw FileFailure(errno, path_);
+    // Once, for the file's entry: the file may be new.
+    if (!folder_synced_) SyncFolderOf(path_);
+    folder_synced_ = true;
+  }
   void Close() override {
     if (fd_ < 0) return;
     int rc = ::close(fd_);
@@ -74,6 +81,7 @@ class FdSink final : public ByteSink {
  private:
   int fd_;
   std::string path_;
+  bool folder_synced_ = false;
 };
 
 }  // namespace

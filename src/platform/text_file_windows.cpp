@@ -73,6 +73,11 @@ class HandleSink final : public ByteSink {
       size -= put;
     }
   }
+  // Writes the file's data and commits its pending metadata (on NTFS, its
+  // creation and its entry in the folder among them), down to the disk.
+  void Sync() override {
+    if (!::FlushFileBuffers(file_)) throw LastErrorFailure(path_);
+  }
   void Close() override {
     if (file_ == INVALID_HANDLE_VALUE) return;
     const bool closed = ::CloseHandle(file_);

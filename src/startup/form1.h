@@ -37,6 +37,8 @@ class Form1 {
   void Form_Load();
 
   Desenlace desenlace() const { return desenlace_; }
+  // Whether the run's new table became the database's, whatever failed after.
+  bool TablaGuardada() const { return BaseDatos && BaseDatos->Committed(); }
 
  private:
   // Reloads the activity table from the activity file and writes the report.

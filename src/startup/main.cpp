@@ -13,6 +13,7 @@
 namespace {
 
 constexpr int kSalidaFalla = 1;
+constexpr int kSalidaFallaConTablaNueva = 4;
 constexpr int kSalidaUso = 64;
 
 constexpr char kUso[] =
@@ -25,15 +26,20 @@ constexpr char kUso[] =
     "\n"
     "Estado de salida:\n"
     "  0  importación completa\n"
-    "  1  un error detuvo el programa; la tabla queda como estaba, salvo que\n"
-    "     fallara escribir los totales en Act.log, ya guardada la tabla\n"
+    "  1  un error detuvo el programa; la tabla queda como estaba\n"
     "  2  no es posible conectarse a la base\n"
     "  3  la estructura del archivo es incorrecta; quedan las líneas anteriores\n"
+    "  4  la tabla nueva quedó cargada, pero algo falló después: Act.log puede\n"
+    "     estar sin los totales\n"
     "  64 se dieron argumentos; no se hizo nada\n"
     "\n"
     "Opciones:\n"
     "  --help     muestra esta ayuda\n"
     "  --version  muestra la versión\n";
+
+// Said after a failure that came once the new table was the database's.
+constexpr char kTablaNueva[] =
+    ". La tabla nueva ya quedó cargada; Act.log puede estar sin los totales.";
 
 }  // namespace
 
@@ -54,14 +60,22 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<quelvar::Env> entorno = quelvar::NewSystemEnv();
+  quelvar::Form1 form(*entorno);
+  quelvar::Failure falla = quelvar::OutOfMemoryFailure();
   try {
-    quelvar::Form1 form(*entorno);
     form.Form_Load();
     return static_cast<int>(form.desenlace());
-  } catch (const quelvar::Failure& falla) {
-    entorno->ShowFailureNotice(falla);
+  } catch (const quelvar::Failure& f) {
+    falla = f;
   } catch (const std::bad_alloc&) {
-    entorno->ShowFailureNotice(quelvar::OutOfMemoryFailure());
   }
+  // A failure after the new table was committed must not read as one that
+  // left the table as it was.
+  if (form.TablaGuardada()) {
+    entorno->ShowFailureNotice(
+        quelvar::Failure(falla.kind(), falla.number(), falla.description() + kTablaNueva));
+    return kSalidaFallaConTablaNueva;
+  }
+  entorno->ShowFailureNotice(falla);
   return kSalidaFalla;
 }

@@ -33,6 +33,7 @@ class StringSink final : public ByteSink {
  public:
   StringSink(std::string* out, bool* closed) : out_(out), closed_(closed) {}
   void Write(const char* data, std::size_t size) override { out_->append(data, size); }
+  void Sync() override {}
   void Close() override {
     if (closed_ != nullptr) *closed_ = true;
   }
@@ -69,6 +70,7 @@ class Borrowed final : public Database {
   }
   void BeginTrans() override { db_.BeginTrans(); }
   void CommitTrans() override { db_.CommitTrans(); }
+  bool Committed() const override { return db_.Committed(); }
   void Rollback() override { db_.Rollback(); }
   bool IndexServes(std::string_view query) override { return db_.IndexServes(query); }
   ColumnComparison DescribeColumn(std::string_view table, std::string_view column) override {
