@@ -1,0 +1,352 @@
+// Loaded into a program with LD_PRELOAD: writes down, in order, every system
+// call that changes the files of one folder (creations, writes, truncations,
+// syncs of files and of the folder itself, removals, renames) and every
+// moment the program shows a message on standard output or error (a write to
+// them, or a flush of stdio's), so that a test can rebuild
+// what a power cut at any point would leave. It can also make one of those
+// calls fail, as a failing disk would.
+//   QUELVAR_REGISTRO          the log to write (nothing is done without it)
+//   QUELVAR_REGISTRO_CARPETA  the folder whose files are watched, absolute
+//   QUELVAR_REGISTRO_OMITIR   a file's name, or "." for the folder: its syncs
+//                             do nothing and are not written down
+//   QUELVAR_FALLA             "N:una" the Nth changing call fails (EIO);
+//                             "N:siempre" it and every later one fail;
+//                             "N:lleno" every write from the Nth on finds the
+//                             disk full; "N:corta" the Nth, if a write, writes
+//                             half (otherwise it fails)
+// Log records, one header line each, a write's or a message's bytes after it:
+//   A ino name | N ino name | T ino size | W ino offset length | S ino | D |
+//   U name | R from to | M fd length | F count (changing calls, at exit)
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+template <typename F>
+F Next(const char* name) {
+  return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+using OpenFn = int (*)(const char*, int, ...);
+using OpenatFn = int (*)(int, const char*, int, ...);
+using WriteFn = ssize_t (*)(int, const void*, size_t);
+using PwriteFn = ssize_t (*)(int, const void*, size_t, off_t);
+using TruncFn = int (*)(int, off_t);
+using SyncFn = int (*)(int);
+using UnlinkFn = int (*)(const char*);
+using UnlinkatFn = int (*)(int, const char*, int);
+using RenameFn = int (*)(const char*, const char*);
+using RenameatFn = int (*)(int, const char*, int, const char*);
+using Renameat2Fn = int (*)(int, const char*, int, const char*, unsigned);
+using CloseFn = int (*)(int);
+
+struct Watched {
+  bool on = false;
+  bool folder = false;
+  ino_t ino = 0;
+  char name[256] = {};
+};
+
+constexpr int kFds = 4096;
+Watched fds[kFds];
+int log_fd = -2;  // -2: not set up yet; -1: nothing to do
+char folder[4096];
+size_t folder_len = 0;
+const char* omit = nullptr;
+long fail_at = 0;
+char fail_mode[16] = {};
+long calls = 0;  // changing calls so far
+
+WriteFn real_write;
+CloseFn real_close;
+
+void SetUp() {
+  if (log_fd != -2) return;
+  log_fd = -1;
+  real_write = Next<WriteFn>("write");
+  real_close = Next<CloseFn>("close");
+  const char* log = getenv("QUELVAR_REGISTRO");
+  const char* where = getenv("QUELVAR_REGISTRO_CARPETA");
+  if (log == nullptr || where == nullptr) return;
+  snprintf(folder, sizeof folder, "%s", where);
+  folder_len = strlen(folder);
+  omit = getenv("QUELVAR_REGISTRO_OMITIR");
+  if (const char* f = getenv("QUELVAR_FALLA")) {
+    sscanf(f, "%ld:%15s", &fail_at, fail_mode);
+  }
+  log_fd = Next<OpenFn>("open")(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+void Log(const char* header, const void* data = nullptr, size_t size = 0) {
+  real_write(log_fd, header, strlen(header));
+  for (size_t done = 0; done < size;) {
+    const ssize_t n = real_write(log_fd, static_cast<const char*>(data) + done, size - done);
+    if (n <= 0) break;
+    done += static_cast<size_t>(n);
+  }
+}
+
+// The name inside the watched folder ("." for the folder itself), or null.
+const char* NameIn(const char* path) {
+  if (log_fd < 0 || path == nullptr || strncmp(path, folder, folder_len) != 0) return nullptr;
+  if (path[folder_len] == '\0') return ".";
+  if (path[folder_len] != '/' || strchr(path + folder_len + 1, '/') != nullptr) return nullptr;
+  return path + folder_len + 1;
+}
+
+Watched* Of(int fd) { return fd >= 0 && fd < kFds && fds[fd].on ? &fds[fd] : nullptr; }
+
+// Counts a changing call; true when it must fail, with errno set.
+bool Fails(bool is_write) {
+  ++calls;
+  if (fail_at == 0) return false;
+  const bool here = calls == fail_at;
+  const bool later = calls > fail_at;
+  if (strcmp(fail_mode, "una") == 0 || strcmp(fail_mode, "corta") == 0) {
+    if (here && !(is_write && fail_mode[0] == 'c')) {
+      errno = EIO;
+      return true;
+    }
+  } else if (strcmp(fail_mode, "siempre") == 0 && (here || later)) {
+    errno = EIO;
+    return true;
+  } else if (strcmp(fail_mode, "lleno") == 0 && is_write && (here || later)) {
+    errno = ENOSPC;
+    return true;
+  }
+  return false;
+}
+
+bool Short() { return fail_mode[0] == 'c' && calls == fail_at; }
+
+int Opened(const char* path, int flags, int fd, bool existed) {
+  const char* name = NameIn(path);
+  if (fd < 0 || fd >= kFds || name == nullptr) return fd;
+  struct stat st {};
+  fstat(fd, &st);
+  Watched& w = fds[fd];
+  w.on = true;
+  w.folder = strcmp(name, ".") == 0;
+  w.ino = st.st_ino;
+  snprintf(w.name, sizeof w.name, "%s", name);
+  if (w.folder) return fd;
+  char header[512];
+  snprintf(header, sizeof header, "%c %lu %s\n", existed ? 'A' : 'N',
+           static_cast<unsigned long>(st.st_ino), name);
+  Log(header);
+  if (existed && (flags & O_TRUNC) != 0) {
+    snprintf(header, sizeof header, "T %lu 0\n", static_cast<unsigned long>(st.st_ino));
+    Log(header);
+  }
+  return fd;
+}
+
+int DoOpen(int dirfd, const char* path, int flags, mode_t mode) {
+  SetUp();
+  static auto real = Next<OpenatFn>("openat");
+  const char* name = NameIn(path);
+  const bool changes = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
+  if (name == nullptr) return real(dirfd, path, flags, mode);
+  if (strcmp(name, ".") == 0) return Opened(path, flags, real(dirfd, path, flags, mode), true);
+  struct stat st {};
+  const bool existed = stat(path, &st) == 0;
+  if (changes && Fails(false)) return -1;
+  return Opened(path, flags, real(dirfd, path, flags, mode), existed);
+}
+
+mode_t ModeOf(int flags, va_list args) {
+  return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
+
+ssize_t DoWrite(int fd, const void* data, size_t size, off_t at, bool positioned) {
+  SetUp();
+  static auto real_pwrite = Next<PwriteFn>("pwrite64");
+  Watched* w = Of(fd);
+  if (log_fd >= 0 && (fd == 1 || fd == 2)) {
+    const ssize_t n = real_write(fd, data, size);
+    char header[64];
+    snprintf(header, sizeof header, "M %d %zu\n", fd, n > 0 ? static_cast<size_t>(n) : 0);
+    Log(header, data, n > 0 ? static_cast<size_t>(n) : 0);
+    return n;
+  }
+  if (w == nullptr || w->folder) {
+    return positioned ? real_pwrite(fd, data, size, at) : real_write(fd, data, size);
+  }
+  if (!positioned) at = lseek(fd, 0, SEEK_CUR);
+  if (Fails(true)) return -1;
+  if (Short() && size > 1) size /= 2;
+  const ssize_t n = positioned ? real_pwrite(fd, data, size, at) : real_write(fd, data, size);
+  if (n > 0) {
+    char header[96];
+    snprintf(header, sizeof header, "W %lu %lld %zd\n", static_cast<unsigned long>(w->ino),
+             static_cast<long long>(at), n);
+    Log(header, data, static_cast<size_t>(n));
+  }
+  return n;
+}
+
+int DoSync(int fd, const char* which) {
+  SetUp();
+  auto real = Next<SyncFn>(which);
+  Watched* w = Of(fd);
+  if (w == nullptr) return real(fd);
+  if (omit != nullptr && strcmp(omit, w->name) == 0) return 0;
+  if (Fails(false)) return -1;
+  const int rc = real(fd);
+  if (rc == 0) {
+    char header[64];
+    if (w->folder) {
+      snprintf(header, sizeof header, "D\n");
+    } else {
+      snprintf(header, sizeof header, "S %lu\n", static_cast<unsigned long>(w->ino));
+    }
+    Log(header);
+  }
+  return rc;
+}
+
+int DoTruncate(int fd, off_t size, const char* which) {
+  SetUp();
+  auto real = Next<TruncFn>(which);
+  Watched* w = Of(fd);
+  if (w == nullptr || w->folder) return real(fd, size);
+  if (Fails(false)) return -1;
+  const int rc = real(fd, size);
+  if (rc == 0) {
+    char header[64];
+    snprintf(header, sizeof header, "T %lu %lld\n", static_cast<unsigned long>(w->ino),
+             static_cast<long long>(size));
+    Log(header);
+  }
+  return rc;
+}
+
+// Removals and renames name paths relative to the working folder or
+// absolute; the program and the engine give absolute ones.
+int DoUnlink(const char* path, int rc_if_real) {
+  char header[512];
+  snprintf(header, sizeof header, "U %s\n", NameIn(path));
+  if (rc_if_real == 0) Log(header);
+  return rc_if_real;
+}
+
+int DoRename(const char* from, const char* to, int rc) {
+  if (rc == 0 && NameIn(from) != nullptr && NameIn(to) != nullptr) {
+    char header[600];
+    snprintf(header, sizeof header, "R %s %s\n", NameIn(from), NameIn(to));
+    Log(header);
+  }
+  return rc;
+}
+
+bool RenameFails(const char* from, const char* to) {
+  return (NameIn(from) != nullptr || NameIn(to) != nullptr) && Fails(false);
+}
+
+__attribute__((destructor)) void AtExit() {
+  if (log_fd < 0) return;
+  char header[64];
+  snprintf(header, sizeof header, "F %ld\n", calls);
+  Log(header);
+}
+
+}  // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = ModeOf(flags, args);
+  va_end(args);
+  return DoOpen(AT_FDCWD, path, flags, mode);
+}
+int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = ModeOf(flags, args);
+  va_end(args);
+  return DoOpen(AT_FDCWD, path, flags, mode);
+}
+int openat(int dirfd, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = ModeOf(flags, args);
+  va_end(args);
+  return DoOpen(dirfd, path, flags, mode);
+}
+int openat64(int dirfd, const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = ModeOf(flags, args);
+  va_end(args);
+  return DoOpen(dirfd, path, flags, mode);
+}
+ssize_t write(int fd, const void* data, size_t size) { return DoWrite(fd, data, size, 0, false); }
+ssize_t pwrite(int fd, const void* data, size_t size, off_t at) {
+  return DoWrite(fd, data, size, at, true);
+}
+ssize_t pwrite64(int fd, const void* data, size_t size, off_t at) {
+  return DoWrite(fd, data, size, at, true);
+}
+int ftruncate(int fd, off_t size) { return DoTruncate(fd, size, "ftruncate"); }
+int ftruncate64(int fd, off_t size) { return DoTruncate(fd, size, "ftruncate64"); }
+int fsync(int fd) { return DoSync(fd, "fsync"); }
+int fdatasync(int fd) { return DoSync(fd, "fdatasync"); }
+int unlink(const char* path) {
+  SetUp();
+  static auto real = Next<UnlinkFn>("unlink");
+  if (NameIn(path) == nullptr) return real(path);
+  if (Fails(false)) return -1;
+  return DoUnlink(path, real(path));
+}
+int unlinkat(int dirfd, const char* path, int flags) {
+  SetUp();
+  static auto real = Next<UnlinkatFn>("unlinkat");
+  if (NameIn(path) == nullptr || flags != 0) return real(dirfd, path, flags);
+  if (Fails(false)) return -1;
+  return DoUnlink(path, real(dirfd, path, flags));
+}
+int rename(const char* from, const char* to) {
+  SetUp();
+  static auto real = Next<RenameFn>("rename");
+  if (RenameFails(from, to)) return -1;
+  return DoRename(from, to, real(from, to));
+}
+int renameat(int fromfd, const char* from, int tofd, const char* to) {
+  SetUp();
+  static auto real = Next<RenameatFn>("renameat");
+  if (RenameFails(from, to)) return -1;
+  return DoRename(from, to, real(fromfd, from, tofd, to));
+}
+int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned flags) {
+  SetUp();
+  static auto real = Next<Renameat2Fn>("renameat2");
+  if (RenameFails(from, to)) return -1;
+  return DoRename(from, to, real(fromfd, from, tofd, to, flags));
+}
+// The program shows each message with a flush of standard output or error,
+// whose write stdio makes inside itself: the moment is marked on entry,
+// before the text can be seen.
+int fflush(FILE* stream) {
+  SetUp();
+  static auto real = Next<int (*)(FILE*)>("fflush");
+  if (log_fd >= 0 && (stream == stdout || stream == stderr)) {
+    Log(stream == stdout ? "M 1 0\n" : "M 2 0\n");
+  }
+  return real(stream);
+}
+int close(int fd) {
+  SetUp();
+  if (fd >= 0 && fd < kFds) fds[fd] = Watched{};
+  return real_close(fd);
+}
+
+}  // extern "C"
