@@ -76,7 +76,8 @@ paquete-windows:
 	tools/paquete windows $(WINDOWS)
 
 # Their tests under Wine, then the program end to end with real message boxes,
-# then killed mid-import with the sqlcipher shell judging what it left.
+# then killed mid-import with the sqlcipher shell judging what it left, then
+# the archive, then a library planted beside the program.
 test-windows:
 	$(call instalar,pruebas-windows)
 	$(MAKE) --no-print-directory windows
@@ -85,6 +86,7 @@ test-windows:
 	bash tests/startup/dialogos-windows.sh $(WINDOWS)
 	bash tests/startup/consistencia-windows.sh $(WINDOWS)
 	bash tests/startup/paquete-windows.sh $(WINDOWS)
+	bash tests/startup/dll-plantada-windows.sh $(WINDOWS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD)-sanitize $(BUILD)-fuzz $(BUILD)-windows

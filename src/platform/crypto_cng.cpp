@@ -8,6 +8,11 @@
 // PBKDF2 on a hash handle opened without the HMAC flag ignores the password.
 // Hence a private copy of the IV and a new key object for every call, and
 // HMAC handles only.
+//
+// bcrypt.dll is no known library that Windows always takes from its own
+// folder, and the program's folder, which every clerk may write to, comes
+// first in the search for the libraries a program imports: so it is not
+// imported, but loaded from the system folder by name.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <bcrypt.h>
@@ -25,6 +30,52 @@ constexpr int kSqliteError = 1;
 constexpr int kKeyBytes = 32;  // AES-256
 constexpr int kBlockBytes = 16;
 
+// The calls used, from the system's bcrypt.dll.
+struct Cng {
+  decltype(&::BCryptOpenAlgorithmProvider) OpenAlgorithmProvider;
+  decltype(&::BCryptCloseAlgorithmProvider) CloseAlgorithmProvider;
+  decltype(&::BCryptSetProperty) SetProperty;
+  decltype(&::BCryptGenRandom) GenRandom;
+  decltype(&::BCryptCreateHash) CreateHash;
+  decltype(&::BCryptHashData) HashData;
+  decltype(&::BCryptFinishHash) FinishHash;
+  decltype(&::BCryptDestroyHash) DestroyHash;
+  decltype(&::BCryptDeriveKeyPBKDF2) DeriveKeyPBKDF2;
+  decltype(&::BCryptGenerateSymmetricKey) GenerateSymmetricKey;
+  decltype(&::BCryptEncrypt) Encrypt;
+  decltype(&::BCryptDecrypt) Decrypt;
+  decltype(&::BCryptDestroyKey) DestroyKey;
+};
+Cng cng{};
+
+template <typename F>
+bool Find(HMODULE library, const char* name, F& call) {
+  call = reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+  return call != nullptr;
+}
+
+// Once for the process; the library stays loaded until it ends.
+bool LoadCng() {
+  static const bool loaded = [] {
+    HMODULE library = ::LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    return library != nullptr &&
+           Find(library, "BCryptOpenAlgorithmProvider", cng.OpenAlgorithmProvider) &&
+           Find(library, "BCryptCloseAlgorithmProvider", cng.CloseAlgorithmProvider) &&
+           Find(library, "BCryptSetProperty", cng.SetProperty) &&
+           Find(library, "BCryptGenRandom", cng.GenRandom) &&
+           Find(library, "BCryptCreateHash", cng.CreateHash) &&
+           Find(library, "BCryptHashData", cng.HashData) &&
+           Find(library, "BCryptFinishHash", cng.FinishHash) &&
+           Find(library, "BCryptDestroyHash", cng.DestroyHash) &&
+           Find(library, "BCryptDeriveKeyPBKDF2", cng.DeriveKeyPBKDF2) &&
+           Find(library, "BCryptGenerateSymmetricKey", cng.GenerateSymmetricKey) &&
+           Find(library, "BCryptEncrypt", cng.Encrypt) &&
+           Find(library, "BCryptDecrypt", cng.Decrypt) &&
+           Find(library, "BCryptDestroyKey", cng.DestroyKey);
+  }();
+  return loaded;
+}
+
 // Opened once, when SQLCipher registers the provider; closed at its shutdown.
 BCRYPT_ALG_HANDLE aes = nullptr;
 BCRYPT_ALG_HANDLE hmac[3] = {};  // by algorithm: SHA-1, SHA-256, SHA-512
@@ -33,24 +84,24 @@ bool Ok(NTSTATUS status) { return status >= 0; }
 
 void Close() {
   for (BCRYPT_ALG_HANDLE& handle : hmac) {
-    if (handle != nullptr) ::BCryptCloseAlgorithmProvider(handle, 0);
+    if (handle != nullptr) cng.CloseAlgorithmProvider(handle, 0);
     handle = nullptr;
   }
-  if (aes != nullptr) ::BCryptCloseAlgorithmProvider(aes, 0);
+  if (aes != nullptr) cng.CloseAlgorithmProvider(aes, 0);
   aes = nullptr;
 }
 
 int Init() {
+  if (!LoadCng()) return kSqliteError;
   const wchar_t* hashes[3] = {BCRYPT_SHA1_ALGORITHM, BCRYPT_SHA256_ALGORITHM,
                               BCRYPT_SHA512_ALGORITHM};
   bool ok =
-      Ok(::BCryptOpenAlgorithmProvider(&aes, BCRYPT_AES_ALGORITHM, nullptr, 0)) &&
-      Ok(::BCryptSetProperty(aes, BCRYPT_CHAINING_MODE,
-                             reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_CBC)),
-                             sizeof BCRYPT_CHAIN_MODE_CBC, 0));
+      Ok(cng.OpenAlgorithmProvider(&aes, BCRYPT_AES_ALGORITHM, nullptr, 0)) &&
+      Ok(cng.SetProperty(aes, BCRYPT_CHAINING_MODE,
+                         reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_CBC)),
+                         sizeof BCRYPT_CHAIN_MODE_CBC, 0));
   for (int i = 0; ok && i < 3; ++i) {
-    ok = Ok(
-        ::BCryptOpenAlgorithmProvider(&hmac[i], hashes[i], nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG));
+    ok = Ok(cng.OpenAlgorithmProvider(&hmac[i], hashes[i], nullptr, BCRYPT_ALG_HANDLE_HMAC_FLAG));
   }
   if (ok) return kSqliteOk;
   Close();
@@ -89,8 +140,8 @@ int AddRandom(void*, const void*, int) { return kSqliteOk; }
 
 int Random(void*, void* buffer, int length) {
   if (length < 0) return kSqliteError;
-  return Ok(::BCryptGenRandom(nullptr, static_cast<PUCHAR>(buffer), static_cast<ULONG>(length),
-                              BCRYPT_USE_SYSTEM_PREFERRED_RNG))
+  return Ok(cng.GenRandom(nullptr, static_cast<PUCHAR>(buffer), static_cast<ULONG>(length),
+                          BCRYPT_USE_SYSTEM_PREFERRED_RNG))
              ? kSqliteOk
              : kSqliteError;
 }
@@ -102,13 +153,13 @@ int HmacOf(void*, int algorithm, const unsigned char* key, int key_sz, const uns
     return kSqliteError;
   }
   BCRYPT_HASH_HANDLE hash = nullptr;
-  bool ok = Ok(::BCryptCreateHash(algorithm_handle, &hash, nullptr, 0, const_cast<PUCHAR>(key),
-                                  static_cast<ULONG>(key_sz), 0)) &&
-            Ok(::BCryptHashData(hash, const_cast<PUCHAR>(in), static_cast<ULONG>(in_sz), 0)) &&
+  bool ok = Ok(cng.CreateHash(algorithm_handle, &hash, nullptr, 0, const_cast<PUCHAR>(key),
+                              static_cast<ULONG>(key_sz), 0)) &&
+            Ok(cng.HashData(hash, const_cast<PUCHAR>(in), static_cast<ULONG>(in_sz), 0)) &&
             (in2 == nullptr ||
-             Ok(::BCryptHashData(hash, const_cast<PUCHAR>(in2), static_cast<ULONG>(in2_sz), 0))) &&
-            Ok(::BCryptFinishHash(hash, out, static_cast<ULONG>(HmacBytes(nullptr, algorithm)), 0));
-  if (hash != nullptr) ::BCryptDestroyHash(hash);
+             Ok(cng.HashData(hash, const_cast<PUCHAR>(in2), static_cast<ULONG>(in2_sz), 0))) &&
+            Ok(cng.FinishHash(hash, out, static_cast<ULONG>(HmacBytes(nullptr, algorithm)), 0));
+  if (hash != nullptr) cng.DestroyHash(hash);
   return ok ? kSqliteOk : kSqliteError;
 }
 
@@ -118,10 +169,10 @@ int Pbkdf2(void*, int algorithm, const unsigned char* pass, int pass_sz, const u
   if (algorithm_handle == nullptr || pass_sz < 0 || salt_sz < 0 || workfactor < 1 || key_sz < 0) {
     return kSqliteError;
   }
-  return Ok(::BCryptDeriveKeyPBKDF2(algorithm_handle, const_cast<PUCHAR>(pass),
-                                    static_cast<ULONG>(pass_sz), const_cast<PUCHAR>(salt),
-                                    static_cast<ULONG>(salt_sz), static_cast<ULONGLONG>(workfactor),
-                                    key, static_cast<ULONG>(key_sz), 0))
+  return Ok(cng.DeriveKeyPBKDF2(algorithm_handle, const_cast<PUCHAR>(pass),
+                                static_cast<ULONG>(pass_sz), const_cast<PUCHAR>(salt),
+                                static_cast<ULONG>(salt_sz), static_cast<ULONGLONG>(workfactor),
+                                key, static_cast<ULONG>(key_sz), 0))
              ? kSqliteOk
              : kSqliteError;
 }
@@ -134,15 +185,15 @@ int Cipher(void*, int mode, const unsigned char* key, int key_sz, const unsigned
   std::memcpy(chain, iv, sizeof chain);
   BCRYPT_KEY_HANDLE key_handle = nullptr;
   ULONG written = 0;
-  bool ok = Ok(::BCryptGenerateSymmetricKey(aes, &key_handle, nullptr, 0, const_cast<PUCHAR>(key),
-                                            static_cast<ULONG>(key_sz), 0));
+  bool ok = Ok(cng.GenerateSymmetricKey(aes, &key_handle, nullptr, 0, const_cast<PUCHAR>(key),
+                                        static_cast<ULONG>(key_sz), 0));
   if (ok) {
-    auto run = mode == kEncrypt ? ::BCryptEncrypt : ::BCryptDecrypt;
+    auto run = mode == kEncrypt ? cng.Encrypt : cng.Decrypt;
     ok = Ok(run(key_handle, const_cast<PUCHAR>(in), static_cast<ULONG>(in_sz), nullptr, chain,
                 sizeof chain, out, static_cast<ULONG>(in_sz), &written, 0)) &&
          written == static_cast<ULONG>(in_sz);
   }
-  if (key_handle != nullptr) ::BCryptDestroyKey(key_handle);
+  if (key_handle != nullptr) cng.DestroyKey(key_handle);
   ::SecureZeroMemory(chain, sizeof chain);
   return ok ? kSqliteOk : kSqliteError;
 }

@@ -83,7 +83,11 @@ class WindowsEnv final : public Env {
 
 void SetUpProcess() {
   // Nothing is written to standard streams on Windows; a box never fails
-  // for want of them.
+  // for want of them. Every library loaded from here on, by the program or
+  // by Windows for it (the themes of a message box among them), comes from
+  // the system folder only, never from the program's, where anyone may
+  // put a file.
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 std::unique_ptr<Env> NewSystemEnv() { return std::make_unique<WindowsEnv>(); }
