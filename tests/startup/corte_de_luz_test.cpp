@@ -222,7 +222,7 @@ struct Veredicto {
   int states = 0;  // distinct database and journal pairs the shell judged
   int old_table = 0;
   int new_table = 0;
-  int told = 0;  // states cut after the first message
+  int told = 0;  // cut points after the first message
   std::vector<std::string> bad;
 };
 
@@ -264,6 +264,7 @@ Veredicto Cortar(Programa& p, int expected_status, const std::string& omit = "")
       continue;
     }
     ++v.cuts;
+    v.told += told;
     for (Suerte suerte : {Suerte::kNada, Suerte::kTodo, Suerte::kAzar, Suerte::kAzar}) {
       std::map<std::string, std::string> files = disco.Cut(suerte, azar);
       const auto journal = files.find("Impuest.mdb-journal");
@@ -289,7 +290,6 @@ Veredicto Cortar(Programa& p, int expected_status, const std::string& omit = "")
         fault = "Act.log lost or cut (" + std::to_string(files["Act.log"].size()) + " of " +
                 std::to_string(report.size()) + " bytes) after the user was told";
       }
-      v.told += told;
       if (!fault.empty()) v.bad.push_back("op " + std::to_string(i) + ": " + fault);
     }
   }
@@ -314,7 +314,7 @@ class CorteDeLuz : public ::testing::Test {
   static void Report(const char* what, const Veredicto& v) {
     std::printf(
         "%s: %d cut points, %d states judged by the shell (old table %d, new %d), "
-        "%d cut after a message\n",
+        "%d of the cut points after a message\n",
         what, v.cuts, v.states, v.old_table, v.new_table, v.told);
     std::fflush(stdout);  // before a forked child's stdio writes it again
   }
