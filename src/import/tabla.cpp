@@ -1,7 +1,9 @@
 #include "import/tabla.h"
 
+#include <cctype>
 #include <charconv>
 #include <cstdlib>
+#include <functional>
 
 #include "startup/form1.h"
 
@@ -78,17 +80,70 @@ double Valor_Representado(double alicuota) {
 
 void Vaciar_Tabla(Database& BaseDatos) { BaseDatos.Execute(kVaciar); }
 
-Existencia::Existencia(Database& BaseDatos) : consulta_(Consulta_Para(BaseDatos)) {}
+namespace {
+
+constexpr std::uint64_t kBitsFiltro = std::uint64_t{1} << 24;
+
+// Whether the table compares `columna` as bytes, as the filter does.
+bool PorBytes(Database& BaseDatos, std::string_view columna) {
+  ColumnComparison c = BaseDatos.DescribeColumn("nomencla", columna);
+  for (char& letra : c.collation) letra = static_cast<char>(std::toupper(letra));
+  return c.affinity == "TEXT" && c.collation == "BINARY";
+}
+
+}  // namespace
+
+Existencia::Existencia(Database& BaseDatos)
+    : base_(BaseDatos), consulta_(Consulta_Para(BaseDatos)) {
+  if (!BaseDatos.IndexServes(kConsulta) || !PorBytes(BaseDatos, "codigo") ||
+      !PorBytes(BaseDatos, "actividad")) {
+    return;
+  }
+  Statement& alguna = BaseDatos.Prepared("select 1 from nomencla limit 1");
+  Reinicio reinicio(alguna);
+  if (alguna.Step() == StepResult::kRow) return;
+  // Zeroed pages that are touched only as the filter fills.
+  vistos_.reset(static_cast<std::uint64_t*>(std::calloc(kBitsFiltro / 64, sizeof(std::uint64_t))));
+  cambios_ = BaseDatos.TotalChanges();
+}
+
+// True when the pair may have been asked about before; else it is noted.
+bool Existencia::Filtra(std::string_view codigo, std::string_view actividad) {
+  const std::uint64_t a = std::hash<std::string_view>{}(codigo);
+  const std::uint64_t b = std::hash<std::string_view>{}(actividad)*0x9E3779B97F4A7C15u;
+  const std::uint64_t h1 = a ^ b;
+  const std::uint64_t h2 = ((a + 0x632BE59BD9B4E019u) * 0xBF58476D1CE4E5B9u ^ b) | 1;
+  bool visto = true;
+  for (std::uint64_t i = 0; i < 4; ++i) {
+    const std::uint64_t bit = (h1 + i * h2) & (kBitsFiltro - 1);
+    std::uint64_t& palabra = vistos_[bit / 64];
+    const std::uint64_t mascara = std::uint64_t{1} << (bit % 64);
+    if ((palabra & mascara) == 0) visto = false;
+    palabra |= mascara;
+  }
+  return visto;
+}
 
 bool Form1::Existe_Registro(std::string_view codigo, std::string_view actividad) {
   return existencia_->Existe(codigo, actividad);
 }
 
 bool Existencia::Existe(std::string_view codigo, std::string_view actividad) {
+  if (vistos_) {
+    const std::int64_t cambios = base_.TotalChanges();
+    const std::int64_t hechos = cambios - cambios_;
+    cambios_ = cambios;
+    if (hechos != 0 && !(hechos == 1 && ultima_nueva_)) vistos_.reset();
+  }
+  if (vistos_ && !Filtra(codigo, actividad)) {
+    ultima_nueva_ = true;
+    return false;
+  }
   Reinicio reinicio(consulta_);
   consulta_.BindText(1, codigo);
   consulta_.BindText(2, actividad);
-  return consulta_.Step() == StepResult::kRow;
+  ultima_nueva_ = consulta_.Step() != StepResult::kRow;
+  return !ultima_nueva_;
 }
 
 bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,

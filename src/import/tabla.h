@@ -2,6 +2,9 @@
 // table `nomencla`. Values always travel as parameters, never inside the text.
 #pragma once
 
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -27,13 +30,26 @@ bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string
 // now on are kept, indexed, in a temporary table that compares them as the
 // table does (the same type affinity and collation), and that is asked
 // instead. The database's own structure is never changed.
+//
+// Where the table compares the pair as bytes (TEXT columns, BINARY
+// collation, an index) and is empty, a pair never seen before is answered
+// without asking the table, from a fixed 2 MiB filter of the pairs asked
+// about: most lines of a run are new. The filter is dropped for good as soon
+// as the table changed in any way but by inserting the pair last answered
+// "not there" (a trigger, rows inserted without asking).
 class Existencia {
  public:
   explicit Existencia(Database& BaseDatos);
   bool Existe(std::string_view codigo, std::string_view actividad);
 
  private:
+  bool Filtra(std::string_view codigo, std::string_view actividad);
+
+  Database& base_;
   Statement& consulta_;
+  std::unique_ptr<std::uint64_t[], void (*)(void*)> vistos_{nullptr, &std::free};
+  std::int64_t cambios_ = 0;   // the connection's changes when last asked
+  bool ultima_nueva_ = false;  // the last answer was "not there"
 };
 
 // The rate as the insert writes it, whatever the user's locale: a blank (or

@@ -49,6 +49,9 @@ class Database {
   // The statement for `sql`, prepared on first use and kept for the
   // connection's life, so a statement run per line is compiled once.
   virtual Statement& Prepared(std::string_view sql) = 0;
+  // Rows inserted, changed or deleted on this connection since it opened,
+  // by every statement and trigger.
+  virtual std::int64_t TotalChanges() = 0;
   // Seconds that one statement may take, waiting for other users' locks
   // included, before it fails; 0 means no limit.
   virtual void SetQueryTimeout(std::int16_t seconds) = 0;

@@ -361,6 +361,8 @@ class SqlDatabase final : public Database {
     return *prepared_.back().second;
   }
 
+  std::int64_t TotalChanges() override { return sqlite3_total_changes64(c_.db); }
+
   void SetQueryTimeout(std::int16_t seconds) override {
     c_.deadline.SetSeconds(seconds);
     sqlite3_busy_handler(c_.db, &Deadline::OnBusy, &c_.deadline);

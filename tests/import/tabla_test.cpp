@@ -183,6 +183,18 @@ TEST_F(Tabla, ExistenceComparesAsTheTableDoesWithOrWithoutAnIndex) {
   }
 }
 
+// Rows the run did not ask about first, a trigger's among them, are found.
+TEST_F(Tabla, RowsInsertedWithoutAskingAreFoundToo) {
+  Connect(std::string(kSchema) +
+          "CREATE TRIGGER otra AFTER INSERT ON nomencla WHEN NEW.codigo = '1' "
+          "BEGIN INSERT INTO nomencla VALUES ('2', 'b', 0); END;");
+  EXPECT_FALSE(Existe("1", "a"));
+  ASSERT_TRUE(Insertar_Registro(db(), "1", "a", 1));
+  EXPECT_TRUE(Existe("2", "b"));
+  ASSERT_TRUE(Insertar_Registro(db(), "3", "c", 1));
+  EXPECT_TRUE(Existe("3", "c"));
+}
+
 TEST_F(Tabla, AMissingTableIsAFailureOfEveryStatement) {
   CreateDatabase(base_, kPassword, "CREATE TABLE otra (x)");
   db_ = NewSqlCipherEngine()->OpenDatabase(base_, false, false, kConexion);

@@ -64,6 +64,7 @@ class Borrowed final : public Database {
   Borrowed(Database& db, std::int16_t& query_timeout) : db_(db), query_timeout_(query_timeout) {}
   void Execute(std::string_view sql) override { db_.Execute(sql); }
   Statement& Prepared(std::string_view sql) override { return db_.Prepared(sql); }
+  std::int64_t TotalChanges() override { return db_.TotalChanges(); }
   void SetQueryTimeout(std::int16_t seconds) override {
     query_timeout_ = seconds;
     db_.SetQueryTimeout(seconds);
