@@ -268,13 +268,8 @@ int open(const char* path, int flags, ...) {
   va_end(args);
   return DoOpen(AT_FDCWD, path, flags, mode);
 }
-int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeOf(flags, args);
-  va_end(args);
-  return DoOpen(AT_FDCWD, path, flags, mode);
-}
+// The same calls under their large-file names.
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 int openat(int dirfd, const char* path, int flags, ...) {
   va_list args;
   va_start(args, flags);
@@ -282,13 +277,7 @@ int openat(int dirfd, const char* path, int flags, ...) {
   va_end(args);
   return DoOpen(dirfd, path, flags, mode);
 }
-int openat64(int dirfd, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = ModeOf(flags, args);
-  va_end(args);
-  return DoOpen(dirfd, path, flags, mode);
-}
+int openat64(int dirfd, const char* path, int flags, ...) __attribute__((alias("openat")));
 ssize_t write(int fd, const void* data, size_t size) { return DoWrite(fd, data, size, 0, false); }
 ssize_t pwrite(int fd, const void* data, size_t size, off_t at) {
   return DoWrite(fd, data, size, at, true);
