@@ -27,8 +27,8 @@ std::string Columna(std::string_view nombre, const ColumnComparison& comparacion
   return columna + "\"";
 }
 
-Statement& Consulta_Para(Database& BaseDatos) {
-  if (BaseDatos.IndexServes(kConsulta)) return BaseDatos.Prepared(kConsulta);
+// The query among the pairs inserted from now on, for a table no index serves.
+Statement& Consulta_De_Pares(Database& BaseDatos) {
   BaseDatos.Execute(
       "CREATE TEMP TABLE IF NOT EXISTS quelvar_pares (" +
       Columna("codigo", BaseDatos.DescribeColumn("nomencla", "codigo")) + ", " +
@@ -94,9 +94,10 @@ bool PorBytes(Database& BaseDatos, std::string_view columna) {
 }  // namespace
 
 Existencia::Existencia(Database& BaseDatos)
-    : base_(BaseDatos), consulta_(Consulta_Para(BaseDatos)) {
-  if (!BaseDatos.IndexServes(kConsulta) || !PorBytes(BaseDatos, "codigo") ||
-      !PorBytes(BaseDatos, "actividad")) {
+    : base_(BaseDatos),
+      por_indice_(BaseDatos.IndexServes(kConsulta)),
+      consulta_(por_indice_ ? BaseDatos.Prepared(kConsulta) : Consulta_De_Pares(BaseDatos)) {
+  if (!por_indice_ || !PorBytes(BaseDatos, "codigo") || !PorBytes(BaseDatos, "actividad")) {
     return;
   }
   Statement& alguna = BaseDatos.Prepared("select 1 from nomencla limit 1");

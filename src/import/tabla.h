@@ -46,6 +46,7 @@ class Existencia {
   bool Filtra(std::string_view codigo, std::string_view actividad);
 
   Database& base_;
+  const bool por_indice_;  // one of the table's indexes answers the query
   Statement& consulta_;
   std::unique_ptr<std::uint64_t[], void (*)(void*)> vistos_{nullptr, &std::free};
   std::int64_t cambios_ = 0;   // the connection's changes when last asked
