@@ -52,12 +52,10 @@ std::string Numero(std::int32_t n) {
 
 void Form1::Procesar_Archivo() {
   entorno_.SetMousePointer(MousePointer::kHourglass);
-  // One transaction for the whole run: a failure that ends the program rolls
-  // back, and other users see the old rows until the new ones are complete.
   // What the report lists is on disk (synced) before each commit, and what
   // it says before each message: a power cut takes back nothing the user
   // was told.
-  Transaction transaccion(*BaseDatos);
+  Transaction& transaccion = *transaccion_;
   Vaciar_Tabla(*BaseDatos);
   existencia_ = std::make_unique<Existencia>(*BaseDatos);
   const std::string carpeta = entorno_.AppPath();

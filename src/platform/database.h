@@ -2,6 +2,7 @@
 // an engine opens a database; a database runs statements.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -56,10 +57,14 @@ class Database {
   // included, before it fails; 0 means no limit.
   virtual void SetQueryTimeout(std::int16_t seconds) = 0;
 
-  virtual void BeginTrans() = 0;  // takes the write lock at once
+  // Takes the write lock at once; another user's write is waited for at
+  // most the engine's lock wait, then fails.
+  virtual void BeginTrans() = 0;
   // Ends the transaction keeping its changes, and returns once they are on
-  // disk. A failure is thrown; Committed() then tells whether the changes
-  // took effect all the same (only making them durable failed).
+  // disk; other users still reading are waited for at most the engine's lock
+  // wait. A failure is thrown; Committed() then tells whether the changes
+  // took effect all the same (only making them durable failed). One that did
+  // not take effect leaves the transaction open, to be rolled back.
   virtual void CommitTrans() = 0;
   // Whether the last CommitTrans took effect.
   virtual bool Committed() const = 0;
@@ -71,15 +76,32 @@ class Database {
   virtual ColumnComparison DescribeColumn(std::string_view table, std::string_view column) = 0;
 };
 
+// Told of a wait for another user's lock, to show the user that it waits.
+// Called from inside the engine: neither method may throw.
+class LockWaitListener {
+ public:
+  virtual ~LockWaitListener() = default;
+  // Called every few tens of milliseconds while one statement waits, with
+  // how long it has waited.
+  virtual void Waiting(std::chrono::milliseconds waited) = 0;
+  // The wait Waiting was told of is over, the lock taken or not.
+  virtual void WaitEnded() = 0;
+};
+
 class DBEngine {
  public:
   virtual ~DBEngine() = default;
+  // How long another user's lock is waited for wherever a database opened
+  // after this meets one (the open, BeginTrans, CommitTrans), each time, and
+  // who is told while it lasts. Until set, 5 s, told to nobody. A query
+  // time-out that comes sooner ends the wait sooner.
+  virtual void SetLockWait(std::chrono::milliseconds bound, LockWaitListener* listener) = 0;
   // Opens an existing database file; never creates one. `connect` may carry
   // the password as ";pwd=...". The open fails when the password is wrong,
   // the file is no database (an empty one included), it cannot be opened as
   // `read_only` asks, or, opened for writing, its folder takes no new files
-  // (the engine's journal). Another user's lock is waited for a few seconds,
-  // as while that user commits; one held longer fails the open.
+  // (the engine's journal). Another user's lock (as while that user commits)
+  // is waited for up to the lock wait; one held longer fails the open.
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive,
                                                  bool read_only, std::string_view connect) = 0;
   // Creates a new database file, encrypted under the password of `connect`,

@@ -2,6 +2,15 @@
 // there is a display to show them on: a run without one never maps GTK.
 #include <gtk/gtk.h>
 
+namespace {
+// The waiting notice while it stands.
+GtkWidget* aviso = nullptr;
+
+void Dibujar() {
+  while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+}
+}  // namespace
+
 extern "C" {
 
 // 0 when no display can be opened.
@@ -35,6 +44,39 @@ __attribute__((visibility("default"))) void quelvar_dialogo(const char* texto, c
   gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);
   // Let the dialog vanish before the run goes on.
-  while (gtk_events_pending()) gtk_main_iteration();
+  Dibujar();
+}
+
+// The notice that the run waits: a window of its own, not modal, with no
+// button, that the window manager's close does not take away. Each call while
+// it stands lets GTK draw it (and turn its spinner), as the run is not in a
+// main loop.
+__attribute__((visibility("default"))) void quelvar_aviso(const char* texto) {
+  if (aviso == nullptr) {
+    aviso = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_set_title(GTK_WINDOW(aviso), "Quelvar");
+    gtk_window_set_position(GTK_WINDOW(aviso), GTK_WIN_POS_CENTER);
+    gtk_window_set_keep_above(GTK_WINDOW(aviso), TRUE);
+    gtk_window_set_resizable(GTK_WINDOW(aviso), FALSE);
+    gtk_window_set_deletable(GTK_WINDOW(aviso), FALSE);
+    gtk_window_set_type_hint(GTK_WINDOW(aviso), GDK_WINDOW_TYPE_HINT_DIALOG);
+    g_signal_connect(aviso, "delete-event", G_CALLBACK(gtk_true), nullptr);
+    GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
+    gtk_container_set_border_width(GTK_CONTAINER(row), 18);
+    GtkWidget* spinner = gtk_spinner_new();
+    gtk_spinner_start(GTK_SPINNER(spinner));
+    gtk_box_pack_start(GTK_BOX(row), spinner, FALSE, FALSE, 0);
+    gtk_box_pack_start(GTK_BOX(row), gtk_label_new(texto), TRUE, TRUE, 0);
+    gtk_container_add(GTK_CONTAINER(aviso), row);
+    gtk_widget_show_all(aviso);
+  }
+  Dibujar();
+}
+
+__attribute__((visibility("default"))) void quelvar_cerrar_aviso() {
+  if (aviso == nullptr) return;
+  gtk_widget_destroy(aviso);
+  aviso = nullptr;
+  Dibujar();
 }
 }

@@ -47,6 +47,13 @@ class Env {
   virtual void SetMousePointer(MousePointer pointer) = 0;
   virtual void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) = 0;
 
+  // A notice that the run is waiting, and for what: shown without waiting
+  // for the user, asking nothing, until HideWaitNotice. Called again and
+  // again while the wait lasts, so that a window of its own keeps being
+  // drawn; only the first call shows it. Neither may throw.
+  virtual void ShowWaitNotice(std::string_view text) = 0;
+  virtual void HideWaitNotice() = 0;
+
   // The folder that holds the running executable, without a trailing separator.
   virtual std::string AppPath() = 0;
 

@@ -120,6 +120,16 @@ void TerminalEnv::ReportProgress(std::int32_t lines_read, std::int32_t lines_rej
   std::fflush(stderr);
 }
 
+void TerminalEnv::ShowWaitNotice(std::string_view text) {
+  if (waiting_) return;
+  waiting_ = true;
+  EraseProgress();
+  std::fprintf(stdout, "%s: %.*s\n", kAppTitle.data(), static_cast<int>(text.size()), text.data());
+  std::fflush(stdout);
+}
+
+void TerminalEnv::HideWaitNotice() { waiting_ = false; }
+
 void TerminalEnv::EraseProgress() {
   if (!drawn_) return;
   std::fputs("\r\033[K", stderr);

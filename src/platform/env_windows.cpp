@@ -15,6 +15,94 @@ void Box(std::string_view text, std::string_view title, UINT icon) {
                 MB_OK | icon | MB_TASKMODAL | MB_SETFOREGROUND);
 }
 
+// Hands on every message waiting for the program's windows, so that they are
+// drawn while the run does not wait in a message loop.
+void HandMessagesOn() {
+  MSG msg;
+  while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    ::TranslateMessage(&msg);
+    ::DispatchMessageW(&msg);
+  }
+}
+
+// The waiting notice: a small window of the program's own, not modal, with a
+// title and no button, that closing does not take away.
+class WaitWindow {
+ public:
+  WaitWindow() = default;
+  WaitWindow(const WaitWindow&) = delete;
+  WaitWindow& operator=(const WaitWindow&) = delete;
+  ~WaitWindow() { Hide(); }
+
+  void Show(std::string_view text) {
+    if (window_ == nullptr) Create(Wide(text));
+    HandMessagesOn();
+  }
+  void Hide() {
+    if (window_ == nullptr) return;
+    ::DestroyWindow(window_);
+    window_ = nullptr;
+    if (font_ != nullptr) ::DeleteObject(font_);
+    font_ = nullptr;
+    HandMessagesOn();
+  }
+
+ private:
+  static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM w, LPARAM l) {
+    if (message == WM_CLOSE) return 0;
+    return ::DefWindowProcW(window, message, w, l);
+  }
+
+  void Create(const std::wstring& text) {
+    const HINSTANCE instance = ::GetModuleHandleW(nullptr);
+    WNDCLASSEXW type{};
+    type.cbSize = sizeof(type);
+    type.lpfnWndProc = &Procedure;
+    type.hInstance = instance;
+    type.hCursor = ::LoadCursorW(nullptr, IDC_WAIT);
+    type.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
+    type.lpszClassName = L"QuelvarEspera";
+    ::RegisterClassExW(&type);  // fails harmlessly once registered
+
+    // The text in the font of message boxes, wrapped to a fixed width.
+    NONCLIENTMETRICSW metrics{};
+    metrics.cbSize = sizeof(metrics);
+    if (::SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0)) {
+      font_ = ::CreateFontIndirectW(&metrics.lfMessageFont);
+    }
+    RECT area{0, 0, 360, 0};
+    HDC dc = ::GetDC(nullptr);
+    HGDIOBJ previous =
+        ::SelectObject(dc, font_ != nullptr ? font_ : ::GetStockObject(DEFAULT_GUI_FONT));
+    ::DrawTextW(dc, text.c_str(), -1, &area, DT_CALCRECT | DT_WORDBREAK);
+    ::SelectObject(dc, previous);
+    ::ReleaseDC(nullptr, dc);
+
+    const int margin = 18;
+    RECT frame{0, 0, area.right + 2 * margin, area.bottom + 2 * margin};
+    const DWORD style = WS_POPUP | WS_CAPTION;
+    ::AdjustWindowRectEx(&frame, style, FALSE, WS_EX_TOPMOST);
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    window_ = ::CreateWindowExW(WS_EX_TOPMOST, L"QuelvarEspera", Wide(kAppTitle).c_str(), style,
+                                (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                                (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height,
+                                nullptr, nullptr, instance, nullptr);
+    if (window_ == nullptr) return;
+    HWND label =
+        ::CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT, margin,
+                          margin, area.right, area.bottom, window_, nullptr, instance, nullptr);
+    if (label != nullptr && font_ != nullptr) {
+      ::SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    }
+    ::ShowWindow(window_, SW_SHOWNORMAL);
+    ::UpdateWindow(window_);
+  }
+
+  HWND window_ = nullptr;
+  HFONT font_ = nullptr;
+};
+
 class WindowsEnv final : public Env {
  public:
   void ShowMessage(std::string_view text, Icon icon, std::string_view title) override {
@@ -33,6 +121,15 @@ class WindowsEnv final : public Env {
   // program never shows one: the pointer stays as it is, as on Linux.
   void SetMousePointer(MousePointer) override {}
   void ReportProgress(std::int32_t, std::int32_t) override {}
+
+  void ShowWaitNotice(std::string_view text) override {
+    try {
+      wait_window_.Show(text);
+    } catch (...) {
+      // Out of memory for the text: the wait goes on unseen, as before.
+    }
+  }
+  void HideWaitNotice() override { wait_window_.Hide(); }
 
   std::string AppPath() override {
     std::wstring path(MAX_PATH, L'\0');
@@ -77,6 +174,7 @@ class WindowsEnv final : public Env {
  private:
   std::optional<NumberFormat> number_format_;
   std::unique_ptr<DBEngine> engine_;
+  WaitWindow wait_window_;
 };
 
 }  // namespace

@@ -22,9 +22,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// How long an open waits for another user's lock on the file.
-constexpr int kOpenWaitMilliseconds = 5000;
-
 Failure EngineFailure(int rc, sqlite3* db) {
   const int primary = rc & 0xff;
   if (primary == SQLITE_NOMEM) return OutOfMemoryFailure();
@@ -69,32 +66,16 @@ Failure EngineFailure(int rc, sqlite3* db) {
   return Failure(FailureKind::kOther, 3000 + primary, description);
 }
 
-// Bounds every statement by the query time-out: the busy handler stops
-// waiting for other users' locks, and the progress handler interrupts a
-// statement that runs on, both at the same deadline. The clock is read only
-// once a statement calls either handler, not for every statement: the
-// import runs two statements a line, nearly all of them too short to call.
+// Bounds every statement by the query time-out: the progress handler
+// interrupts a statement that runs on past it, and no wait for a lock lasts
+// beyond it. The clock is read only once a statement calls a handler, not
+// for every statement: the import runs two statements a line, nearly all of
+// them too short to call.
 class Deadline {
  public:
   void SetSeconds(int seconds) { seconds_ = seconds; }
   int seconds() const { return seconds_; }
   void Arm() { armed_ = false; }
-
-  static int OnBusy(void* self, int attempts) {
-    auto* d = static_cast<Deadline*>(self);
-    if (d->seconds_ <= 0) return 1;
-    auto left = d->At() - Clock::now();
-    if (left <= Clock::duration::zero()) return 0;
-    auto nap = std::chrono::milliseconds(1 << std::min(attempts, 6));
-    std::this_thread::sleep_for(std::min<Clock::duration>(left, nap));
-    return 1;
-  }
-  static int OnProgress(void* self) {
-    auto* d = static_cast<Deadline*>(self);
-    return d->seconds_ > 0 && Clock::now() >= d->At() ? 1 : 0;
-  }
-
- private:
   Clock::time_point At() {
     if (!armed_) {
       at_ = Clock::now() + std::chrono::seconds(seconds_);
@@ -103,9 +84,21 @@ class Deadline {
     return at_;
   }
 
+  static int OnProgress(void* self) {
+    auto* d = static_cast<Deadline*>(self);
+    return d->seconds_ > 0 && Clock::now() >= d->At() ? 1 : 0;
+  }
+
+ private:
   int seconds_ = 0;
   bool armed_ = false;
   Clock::time_point at_{};
+};
+
+// How long another user's lock is waited for, and who is told.
+struct LockWait {
+  std::chrono::milliseconds bound{5000};
+  LockWaitListener* listener = nullptr;
 };
 
 // What one COMMIT did to the files, as the layer below sees it. The journal
@@ -258,8 +251,14 @@ const char* WatchingVfsName() {
 struct Connection {
   sqlite3* db = nullptr;
   Deadline deadline;
+  LockWait lock_wait;
   bool in_transaction = false;  // between BeginTrans and its end
+  bool committing = false;      // in CommitTrans
   bool committed = false;       // the last COMMIT took effect
+  // The current statement's wait for a lock.
+  bool waiting = false;
+  bool told = false;  // the listener was told of it
+  Clock::time_point wait_start{};
 
   // The failure of a statement. One that ended the transaction (a rule
   // that rolls it back) says so: nothing since BeginTrans was kept.
@@ -272,6 +271,55 @@ struct Connection {
         failure.description() + "; la transacción se anuló y la tabla queda como estaba");
   }
   [[noreturn]] void Fail(int rc) { throw Failed(rc); }
+
+  void StatementStarts() {
+    deadline.Arm();
+    waiting = false;
+  }
+  void StatementEnded() {
+    if (!told) return;
+    told = false;
+    lock_wait.listener->WaitEnded();
+  }
+
+  // Inside the transaction the write lock is already held: a lock met then,
+  // before the commit, can only be readers' in the way of writing pages out
+  // to make room in the cache, and SQLite keeps those pages in memory
+  // instead when told not to wait. Elsewhere (the open, the transaction's
+  // start, its commit) the lock is waited for, within the lock wait and the
+  // query time-out.
+  static int OnBusy(void* self, int attempts) {
+    auto* c = static_cast<Connection*>(self);
+    if (c->in_transaction && !c->committing) return 0;
+    const Clock::time_point now = Clock::now();
+    if (!c->waiting) {
+      c->waiting = true;
+      c->wait_start = now;
+    }
+    Clock::time_point until = c->wait_start + c->lock_wait.bound;
+    if (c->deadline.seconds() > 0) until = std::min(until, c->deadline.At());
+    if (now >= until) return 0;
+    if (c->lock_wait.listener != nullptr) {
+      c->told = true;
+      c->lock_wait.listener->Waiting(
+          std::chrono::duration_cast<std::chrono::milliseconds>(now - c->wait_start));
+    }
+    const auto nap = std::chrono::milliseconds(1 << std::min(attempts, 6));
+    std::this_thread::sleep_for(std::min<Clock::duration>(until - now, nap));
+    return 1;
+  }
+};
+
+// One statement's run on the connection, from its start to its end.
+class Running {
+ public:
+  explicit Running(Connection& c) : c_(c) { c_.StatementStarts(); }
+  ~Running() { c_.StatementEnded(); }
+  Running(const Running&) = delete;
+  Running& operator=(const Running&) = delete;
+
+ private:
+  Connection& c_;
 };
 
 class SqlStatement final : public Statement {
@@ -287,7 +335,7 @@ class SqlStatement final : public Statement {
     Check(sqlite3_bind_double(stmt_, index, value));
   }
   StepResult Step() override {
-    c_.deadline.Arm();
+    Running running(c_);
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return StepResult::kRow;
     if (rc == SQLITE_DONE) return StepResult::kDone;
@@ -330,9 +378,11 @@ std::string AffinityOf(std::string type) {
 
 class SqlDatabase final : public Database {
  public:
-  explicit SqlDatabase(sqlite3* db) {
+  SqlDatabase(sqlite3* db, const LockWait& lock_wait) {
     c_.db = db;
+    c_.lock_wait = lock_wait;
     sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_handler(db, &Connection::OnBusy, &c_);
   }
   ~SqlDatabase() override {
     prepared_.clear();
@@ -346,7 +396,7 @@ class SqlDatabase final : public Database {
   // The engine's result code, for a caller that decides what a failure means.
   int TryExecute(std::string_view sql) {
     std::string text(sql);
-    c_.deadline.Arm();
+    Running running(c_);
     return sqlite3_exec(c_.db, text.c_str(), nullptr, nullptr, nullptr);
   }
 
@@ -355,7 +405,11 @@ class SqlDatabase final : public Database {
       if (text == sql) return *statement;
     }
     sqlite3_stmt* stmt = nullptr;
-    int rc = sqlite3_prepare_v2(c_.db, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    int rc;
+    {
+      Running running(c_);  // reading the schema may meet a lock
+      rc = sqlite3_prepare_v2(c_.db, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    }
     if (rc != SQLITE_OK) c_.Fail(rc);
     prepared_.emplace_back(std::string(sql), std::make_unique<SqlStatement>(c_, stmt));
     return *prepared_.back().second;
@@ -365,7 +419,6 @@ class SqlDatabase final : public Database {
 
   void SetQueryTimeout(std::int16_t seconds) override {
     c_.deadline.SetSeconds(seconds);
-    sqlite3_busy_handler(c_.db, &Deadline::OnBusy, &c_.deadline);
     sqlite3_progress_handler(c_.db, seconds > 0 ? 10000 : 0, &Deadline::OnProgress, &c_.deadline);
   }
 
@@ -376,7 +429,9 @@ class SqlDatabase final : public Database {
   void CommitTrans() override {
     CommitWatch watch;
     Watch(&watch);
+    c_.committing = true;
     const int rc = TryExecute("COMMIT");
+    c_.committing = false;
     Watch(nullptr);
     c_.committed = rc == SQLITE_OK || watch.took_effect;
     if (!c_.committed) c_.Fail(rc);  // rolled back, or still open (another user's lock)
@@ -392,6 +447,7 @@ class SqlDatabase final : public Database {
   bool IndexServes(std::string_view query) override {
     // The plan's lines read "SEARCH <table> USING INDEX ..." for a seek, and
     // "SCAN <table>" (perhaps "USING COVERING INDEX") for reading it all.
+    Running running(c_);
     sqlite3_stmt* plan = nullptr;
     const std::string text = "EXPLAIN QUERY PLAN " + std::string(query);
     int rc = sqlite3_prepare_v2(c_.db, text.c_str(), -1, &plan, nullptr);
@@ -407,6 +463,7 @@ class SqlDatabase final : public Database {
   }
 
   ColumnComparison DescribeColumn(std::string_view table, std::string_view column) override {
+    Running running(c_);
     const char* type = nullptr;
     const char* collation = nullptr;
     int rc = sqlite3_table_column_metadata(c_.db, "main", std::string(table).c_str(),
@@ -426,11 +483,9 @@ class SqlDatabase final : public Database {
     }
   }
 
-  // How long a statement waits for other users' locks, before any query
-  // time-out is set.
-  void WaitForLocks(int milliseconds) { sqlite3_busy_timeout(c_.db, milliseconds); }
   bool ReadOnly() const { return sqlite3_db_readonly(c_.db, "main") == 1; }
   std::int64_t PageCount() {
+    Running running(c_);
     sqlite3_stmt* count = nullptr;
     int rc = sqlite3_prepare_v2(c_.db, "PRAGMA page_count", -1, &count, nullptr);
     if (rc != SQLITE_OK) c_.Fail(rc);
@@ -474,11 +529,11 @@ enum class Formato { kSqlCipher3, kSqlCipher4 };
 // instead of being made. One thread uses the connection: SQLite's own
 // locking would only cost.
 std::unique_ptr<SqlDatabase> Connect(const std::string& name, int flags, std::string_view connect,
-                                     Formato formato) {
+                                     Formato formato, const LockWait& lock_wait) {
   sqlite3* raw = nullptr;
   int rc = sqlite3_open_v2(EnginePath(name).c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX,
                            WatchingVfsName());
-  auto db = std::make_unique<SqlDatabase>(raw);
+  auto db = std::make_unique<SqlDatabase>(raw, lock_wait);
   if (rc != SQLITE_OK) throw EngineFailure(rc, raw);
   std::string password = PasswordOf(connect);
   if (!password.empty()) {
@@ -494,26 +549,28 @@ std::unique_ptr<SqlDatabase> Connect(const std::string& name, int flags, std::st
 // schema: a wrong password, a plain file or one that is no database fails.
 // A read that fails spends the connection, so the second format gets a new
 // one. Another user who is committing holds the file for milliseconds: that
-// is waited for, within a bound; a file held longer fails the open.
+// is waited for, within the lock wait; a file held longer fails the open.
 std::unique_ptr<SqlDatabase> OpenInItsFormat(const std::string& name, int flags,
-                                             std::string_view connect) {
-  auto db = Connect(name, flags, connect, Formato::kSqlCipher3);
-  db->WaitForLocks(kOpenWaitMilliseconds);
+                                             std::string_view connect, const LockWait& lock_wait) {
+  auto db = Connect(name, flags, connect, Formato::kSqlCipher3, lock_wait);
   const int rc = db->TryExecute("SELECT count(*) FROM sqlite_master");
   if (rc == SQLITE_OK) return db;
   if ((rc & 0xff) != SQLITE_NOTADB) db->Fail(rc);
-  db = Connect(name, flags, connect, Formato::kSqlCipher4);
-  db->WaitForLocks(kOpenWaitMilliseconds);
+  db = Connect(name, flags, connect, Formato::kSqlCipher4, lock_wait);
   db->Execute("SELECT count(*) FROM sqlite_master");
   return db;
 }
 
 class SqlCipherEngine final : public DBEngine {
  public:
+  void SetLockWait(std::chrono::milliseconds bound, LockWaitListener* listener) override {
+    lock_wait_ = {bound, listener};
+  }
+
   std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive, bool read_only,
                                          std::string_view connect) override {
-    auto db =
-        OpenInItsFormat(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE, connect);
+    auto db = OpenInItsFormat(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE,
+                              connect, lock_wait_);
     // SQLite quietly falls back to read-only when the file is not writable;
     // a run that must write is better refused here than at its first write.
     // Likewise a folder that takes no new file, where the journal that
@@ -543,13 +600,17 @@ class SqlCipherEngine final : public DBEngine {
     const std::string temporary = CreateTemporaryFile(name);
     try {
       // SQLite takes the empty file for a new database, in the office's format.
-      Connect(temporary, SQLITE_OPEN_READWRITE, connect, Formato::kSqlCipher3)->Execute(schema);
+      Connect(temporary, SQLITE_OPEN_READWRITE, connect, Formato::kSqlCipher3, lock_wait_)
+          ->Execute(schema);
       if (!MoveWithoutReplacing(temporary, name)) throw FileFailure(EEXIST, name);
     } catch (...) {
       RemoveFile(temporary);
       throw;
     }
   }
+
+ private:
+  LockWait lock_wait_;
 };
 
 }  // namespace

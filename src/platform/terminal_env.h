@@ -26,6 +26,9 @@ class TerminalEnv : public Env {
   void ShowFailureNotice(const Failure& failure) override;
   void SetMousePointer(MousePointer pointer) override;
   void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override;
+  // The notice is a line on standard output, as a message is.
+  void ShowWaitNotice(std::string_view text) override;
+  void HideWaitNotice() override;
   std::string AppPath() override;
   std::unique_ptr<LineReader> OpenForInput(const std::string& path,
                                            std::size_t held_characters) override;
@@ -40,6 +43,7 @@ class TerminalEnv : public Env {
   const bool progress_on_tty_;
   bool busy_ = false;
   bool drawn_ = false;
+  bool waiting_ = false;
   unsigned calls_ = 0;
   std::chrono::steady_clock::time_point last_draw_{};
   std::optional<NumberFormat> number_format_;

@@ -1,5 +1,6 @@
 #include "startup/form1.h"
 
+#include <chrono>
 #include <new>
 #include <string>
 
@@ -8,15 +9,45 @@
 namespace quelvar {
 
 namespace {
-#ifdef QUELVAR_TIEMPO_ESPERA_PRUEBA
-// Only a test build waits less, to prove that waiting ends.
-constexpr std::int16_t kTiempoEspera = QUELVAR_TIEMPO_ESPERA_PRUEBA;
-#else
 constexpr std::int16_t kTiempoEspera = 9000;
-#endif
+
+// How long another user's lock is waited for, wherever it is met. Others
+// hold the file for moments (a commit, a report's query) that this covers
+// many times over; a colleague with unsaved edits holds it for minutes, and
+// a clerk watching a notice should hear so before giving up on the program.
+constexpr std::chrono::seconds kEsperaOtroUsuario{20};
+// A shorter wait passes unnoticed, and is not announced.
+constexpr std::chrono::seconds kAntesDelAviso{1};
 }  // namespace
 
-Form1::Form1(Env& entorno) : entorno_(entorno) {}
+// Tells the user, once a wait has lasted long enough to notice, that another
+// user holds the base and how long it will be waited for.
+class Form1::AvisoEspera final : public LockWaitListener {
+ public:
+  explicit AvisoEspera(Env& entorno)
+      : entorno_(entorno),
+        texto_("Otro usuario está usando la base. Se espera hasta " +
+               std::to_string(kEsperaOtroUsuario.count()) + " segundos a que la libere.") {}
+
+  void Waiting(std::chrono::milliseconds esperado) override {
+    if (esperado < kAntesDelAviso) return;
+    entorno_.ShowWaitNotice(texto_);
+    mostrado_ = true;
+  }
+  void WaitEnded() override {
+    if (!mostrado_) return;
+    mostrado_ = false;
+    entorno_.HideWaitNotice();
+  }
+
+ private:
+  Env& entorno_;
+  const std::string texto_;
+  bool mostrado_ = false;
+};
+
+Form1::Form1(Env& entorno)
+    : entorno_(entorno), aviso_espera_(std::make_unique<AvisoEspera>(entorno)) {}
 
 Form1::~Form1() = default;
 
@@ -35,14 +66,20 @@ bool Form1::Conectar_Base() {
   const std::string ruta = JoinPath(entorno_.AppPath(), kArchivoBase);
   try {
     DBEngine& motor = entorno_.Engine();
+    motor.SetLockWait(kEsperaOtroUsuario, aviso_espera_.get());
     BaseDatos = motor.OpenDatabase(ruta, false, false, kConexion);
     BaseDatos->SetQueryTimeout(kTiempoEspera);
+    // The write lock, taken now: a base another user is writing to is as
+    // unreachable as one that cannot be opened, and is found so before
+    // anything is touched.
+    transaccion_ = std::make_unique<Transaction>(*BaseDatos);
     return true;
   } catch (const Failure&) {
-    return false;
   } catch (const std::bad_alloc&) {
-    return false;
   }
+  transaccion_.reset();
+  BaseDatos.reset();
+  return false;
 }
 
 }  // namespace quelvar

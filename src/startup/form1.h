@@ -29,7 +29,8 @@ class Form1 {
   explicit Form1(Env& entorno);
   ~Form1();
 
-  // Opens the tax database into BaseDatos; false if that failed for any reason.
+  // Opens the tax database into BaseDatos and begins the run's transaction,
+  // taking the write lock; false if that failed for any reason.
   bool Conectar_Base();
   // True when `cad` holds a ".".
   bool Tienecomas(std::string_view cad);
@@ -46,8 +47,16 @@ class Form1 {
   // True when the table holds a row with this code and activity (UTF-8).
   bool Existe_Registro(std::string_view codigo, std::string_view actividad);
 
+  class AvisoEspera;
+
   Env& entorno_;
+  // Told by the engine of waits for another user; outlives the connection.
+  std::unique_ptr<AvisoEspera> aviso_espera_;
   std::unique_ptr<Database> BaseDatos;
+  // One transaction for the whole run, begun by Conectar_Base: a failure
+  // that ends the program rolls back, and other users see the old rows
+  // until the new ones are complete.
+  std::unique_ptr<Transaction> transaccion_;
   // How Existe_Registro asks, chosen once the table is emptied.
   std::unique_ptr<Existencia> existencia_;
   Desenlace desenlace_ = Desenlace::kImportacionCompleta;

@@ -118,6 +118,16 @@ void FakeEnv::SetMousePointer(MousePointer pointer) {
   events.push_back(pointer == MousePointer::kHourglass ? "puntero reloj" : "puntero normal");
 }
 
+void FakeEnv::ShowWaitNotice(std::string_view text) {
+  if (!waiting_) events.push_back("espera: " + std::string(text));
+  waiting_ = true;
+}
+
+void FakeEnv::HideWaitNotice() {
+  waiting_ = false;
+  events.push_back("fin de espera");
+}
+
 std::string FakeEnv::AppPath() {
   if (app_path_fails) throw FileFailure(ENOENT, "/proc/self/exe");
   return app_path_;

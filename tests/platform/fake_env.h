@@ -20,10 +20,14 @@ std::unique_ptr<LineWriter> NewStringWriter(std::string* out, bool* closed,
                                             const TextFormat& format = {});
 
 // The real engine, except that a database stays open once opened: opening it
-// again hands out the same connection, so the key derivation is paid once,
-// and the query time-out last set on it is kept for tests to read.
+// again hands out the same connection (with the lock wait it was first opened
+// under), so the key derivation is paid once, and the query time-out last
+// set on it is kept for tests to read.
 class SharedEngine final : public DBEngine {
  public:
+  void SetLockWait(std::chrono::milliseconds bound, LockWaitListener* listener) override {
+    engine_->SetLockWait(bound, listener);
+  }
   std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive, bool read_only,
                                          std::string_view connect) override;
   void CreateDatabase(const std::string& name, std::string_view connect,
@@ -42,7 +46,8 @@ class FakeEnv final : public Env {
   explicit FakeEnv(std::string app_path);
 
   // Events, in order: "caja <i|x|-> <title>: <text>", "puntero reloj",
-  // "puntero normal", "aviso <number>: <description>".
+  // "puntero normal", "aviso <number>: <description>", "espera: <text>" (the
+  // first of a wait's calls), "fin de espera".
   std::vector<std::string> events;
   // Files by full path; a path missing from the map does not exist.
   std::map<std::string, std::string> files;
@@ -63,6 +68,8 @@ class FakeEnv final : public Env {
   void ShowFailureNotice(const Failure& failure) override;
   void SetMousePointer(MousePointer pointer) override;
   void ReportProgress(std::int32_t, std::int32_t) override {}
+  void ShowWaitNotice(std::string_view text) override;
+  void HideWaitNotice() override;
   std::string AppPath() override;
   std::unique_ptr<LineReader> OpenForInput(const std::string& path,
                                            std::size_t held_characters) override;
@@ -74,6 +81,7 @@ class FakeEnv final : public Env {
 
  private:
   std::string app_path_;
+  bool waiting_ = false;
 };
 
 }  // namespace quelvar

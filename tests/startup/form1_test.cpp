@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "platform/fake_env.h"
 #include "platform/test_database.h"
 
@@ -45,6 +48,31 @@ TEST_F(Conexion, AFailedConnectionTellsTheUserAndTouchesNothingElse) {
   EXPECT_THAT(env_.events, ElementsAre("caja i Quelvar: No es posible conectarse a la base."));
   EXPECT_EQ(env_.File("Act.log"), "<ausente>");
   EXPECT_EQ(form_.desenlace(), Desenlace::kSinConexion);
+}
+
+// Another user's write, finished a second and a half later: the user is told
+// of the wait, and the notice goes before the run goes on.
+TEST_F(Conexion, AWaitForAnotherUserIsShownUntilItEnds) {
+  CreateDatabase(base_);
+  env_.files[folder_ / "Actividades.txt"] =
+      "1\xAC"
+      "a\xAC"
+      "1\xAC\r\n";
+  OtherUser other(base_);
+  other.Run("BEGIN IMMEDIATE");
+  std::thread commit([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    other.Run("COMMIT");
+  });
+  form_.Form_Load();
+  commit.join();
+  ASSERT_GE(env_.events.size(), 3u);
+  EXPECT_EQ(env_.events[0],
+            "espera: Otro usuario está usando la base. Se espera hasta 20 segundos a que la "
+            "libere.");
+  EXPECT_EQ(env_.events[1], "fin de espera");
+  EXPECT_EQ(env_.events.back(), "caja i Quelvar: Ha terminado el proceso de importación.");
+  EXPECT_EQ(form_.desenlace(), Desenlace::kImportacionCompleta);
 }
 
 TEST_F(Conexion, AFolderThatCannotBeFoundIsAFailureNotAFailedConnection) {

@@ -4,9 +4,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
+#include <thread>
 
 namespace quelvar {
 
@@ -34,6 +36,29 @@ std::string ShellSql(const std::string& path, const std::string& sql) {
   std::filesystem::remove(out);
   if (status != 0) throw std::runtime_error("sqlcipher: " + printed);
   return printed;
+}
+
+ShellUser::ShellUser(const std::string& path, const std::string& sql) : stop_(path + ".soltar") {
+  const std::string script = path + ".retener.sql";
+  const std::string mark = path + ".retenida";
+  WriteFile(script, sql + "\n.system touch '" + mark + "'\n");
+  shell_ = std::make_unique<Background>(
+      std::vector<std::string>{"/bin/sh", "-c",
+                               "{ cat '" + script + "'; while [ ! -e '" + stop_ +
+                                   "' ]; do sleep 0.02; done; echo 'COMMIT;'; } | " +
+                                   ShellCommand(path) + " -bail >/dev/null"});
+  for (int i = 0; i < 1000 && !Exists(mark); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!Exists(mark)) throw std::runtime_error("the sqlcipher shell never ran: " + sql);
+}
+
+int ShellUser::Release() {
+  if (!shell_) return 0;
+  WriteFile(stop_, "");
+  const int status = shell_->Wait();
+  shell_.reset();
+  return status;
 }
 
 const std::vector<Row>& Programa::RowsBefore() {

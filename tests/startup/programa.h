@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,5 +57,22 @@ std::string ShellCommand(const std::string& path);
 // Runs `sql` in that shell on the database at `path` (created, in SQLCipher 3,
 // if missing); what the shell printed.
 std::string ShellSql(const std::string& path, const std::string& sql);
+
+// Another user in Debian's sqlcipher shell: runs `sql`, which leaves a
+// transaction open, and holds it until released, then commits it.
+class ShellUser {
+ public:
+  // Returns once `sql` has run.
+  ShellUser(const std::string& path, const std::string& sql);
+  ~ShellUser() { Release(); }
+  ShellUser(const ShellUser&) = delete;
+  ShellUser& operator=(const ShellUser&) = delete;
+  // The shell's exit status.
+  int Release();
+
+ private:
+  std::string stop_;
+  std::unique_ptr<Background> shell_;
+};
 
 }  // namespace quelvar
