@@ -73,6 +73,30 @@ answer() {
   fail "$shot: the dialog stayed after Enter"
 }
 
+# Waits for a notice that asks nothing: it must come alone, titled $1, be kept
+# as $2.png, and go by itself, no key pressed, within $3 seconds.
+notice() {
+  local title=$1 shot=$2 within=$3 windows=
+  for _ in $(seq 300); do
+    windows=$(visible)
+    [ -n "$windows" ] && break
+    sleep 0.1
+  done
+  [ -n "$windows" ] || fail "$shot: no notice appeared within 30 s"
+  sleep 0.5 # let it draw
+  windows=$(visible)
+  [ "$(echo "$windows" | wc -l)" -eq 1 ] || fail "$shot: $(echo "$windows" | wc -l) windows"
+  local actual
+  actual=$(xdotool getwindowname "$windows")
+  [ "$actual" = "$title" ] || fail "$shot: title '$actual', expected '$title'"
+  import -window "$windows" "$shots/$shot.png"
+  for _ in $(seq $((within * 10))); do
+    visible | grep -qx "$windows" || return 0
+    sleep 0.1
+  done
+  fail "$shot: the notice stayed past $within s"
+}
+
 # Waits for the program to end; checks its exit status.
 finish() {
   local pid=$1 expected=$2 status=0
