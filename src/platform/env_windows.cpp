@@ -59,7 +59,7 @@ class WaitWindow {
     type.cbSize = sizeof(type);
     type.lpfnWndProc = &Procedure;
     type.hInstance = instance;
-    type.hCursor = ::LoadCursorW(nullptr, IDC_WAIT);
+    type.hCursor = ::LoadCursorW(nullptr, MAKEINTRESOURCEW(32514));  // IDC_WAIT, in wide form
     type.hbrBackground = ::GetSysColorBrush(COLOR_BTNFACE);
     type.lpszClassName = L"QuelvarEspera";
     ::RegisterClassExW(&type);  // fails harmlessly once registered

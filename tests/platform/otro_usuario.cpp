@@ -1,26 +1,34 @@
-// Another user of a database, in a process of its own: takes the write lock,
-// writes a row, leaves a mark file to say so, keeps the lock the milliseconds
-// given, and commits.
-//   otro_usuario BASE MARCA MILISEGUNDOS
+// Another user of a database, in a process of its own: takes a lock, leaves a
+// mark file to say so, keeps the lock the milliseconds given, and commits.
+// The lock is the write lock with a row written (exclusiva, by default),
+// a write not yet committed (escritura), or a read (lectura).
+//   otro_usuario BASE MARCA MILISEGUNDOS [exclusiva|escritura|lectura]
 #include <sqlite3.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <thread>
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fputs("uso: otro_usuario BASE MARCA MILISEGUNDOS\n", stderr);
+  const char* modo = argc == 5 ? argv[4] : "exclusiva";
+  const char* sql = std::strcmp(modo, "exclusiva") == 0
+                        ? "BEGIN EXCLUSIVE; INSERT INTO nomencla VALUES ('otro', 'usuario', 2);"
+                    : std::strcmp(modo, "escritura") == 0
+                        ? "BEGIN IMMEDIATE; INSERT INTO nomencla VALUES ('otro', 'usuario', 2);"
+                    : std::strcmp(modo, "lectura") == 0 ? "BEGIN; SELECT count(*) FROM nomencla;"
+                                                        : nullptr;
+  if ((argc != 4 && argc != 5) || sql == nullptr) {
+    std::fputs("uso: otro_usuario BASE MARCA MILISEGUNDOS [exclusiva|escritura|lectura]\n", stderr);
     return 64;
   }
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(argv[1], &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK ||
       sqlite3_key(db, "Rt6081M73", 9) != SQLITE_OK ||
       sqlite3_exec(db, "PRAGMA cipher_compatibility = 3", nullptr, nullptr, nullptr) != SQLITE_OK ||
-      sqlite3_exec(db, "BEGIN EXCLUSIVE; INSERT INTO nomencla VALUES ('otro', 'usuario', 2);",
-                   nullptr, nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
     std::fprintf(stderr, "otro_usuario: %s\n", sqlite3_errmsg(db));
     return 1;
   }

@@ -27,7 +27,7 @@ key=$(cat "$(dirname "$0")/../../tools/clave.sql")
 folder() {
   rm -rf "$work/app"
   mkdir -p "$work/app"
-  cp "$build/quelvar.exe" "$work/app/"
+  cp "$build/quelvar.exe" "$build/tests/otro_usuario.exe" "$work/app/"
 }
 database() {
   printf '%s\n%s\n' "$key" \
@@ -74,5 +74,75 @@ start
 answer Quelvar windows-sin-base
 finish "$pid" 2
 [ ! -e "$work/app/Impuest.mdb" ] || fail "a database was created"
+
+# Another user, a Windows program too (Wine's locks meet only Wine's), holding
+# the base: a write for 5 s is waited out, the notice shown and gone before
+# the run goes on; a read for 5 s holds only the commit; a write or a read
+# held past the 20 s wait ends the run, the table as it was.
+hold() {
+  rm -f "$work/app/retenida"
+  (cd "$work/app" && exec "$wine" otro_usuario.exe Impuest.mdb retenida "$1" "$2" \
+    >"$work/otro" 2>&1) &
+  holder=$!
+  for _ in $(seq 300); do
+    [ -e "$work/app/retenida" ] && return 0
+    sleep 0.1
+  done
+  fail "the other user never took the lock: $(cat "$work/otro")"
+}
+# From the program's start to the notice's end, Wine's start included, and
+# the 2 s Wine takes to withdraw any window (a message box too) where, as
+# under Xvfb, no window manager answers.
+timed_finish() {
+  finish "$1" "$2"
+  local waited=$((notice_gone - started))
+  [ "$waited" -le "$3" ] || fail "waited $waited ms, more than $3 ms"
+  echo "  $4: waited until $waited ms after the start"
+}
+for mode in escritura lectura; do
+  folder
+  database
+  printf '1\xacUno\xac100\xac\r\n' >"$work/app/Actividades.txt"
+  hold 5000 "$mode"
+  started=$(($(date +%s%N) / 1000000))
+  start
+  notice Quelvar "windows-espera-$mode-1-aviso" 10
+  answer Quelvar "windows-espera-$mode-2-informe"
+  answer Quelvar "windows-espera-$mode-3-fin"
+  timed_finish "$pid" 0 9500 "$mode held 5 s"
+  wait "$holder" || fail "the other user failed: $(cat "$work/otro")"
+  [ "$(rows)" = "$(printf "ok\n1|Uno|1.0")" ] || fail "table after a $mode of 5 s: $(rows)"
+done
+
+folder
+database
+printf '1\xacUno\xac100\xac\r\n' >"$work/app/Actividades.txt"
+hold 40000 escritura
+started=$(($(date +%s%N) / 1000000))
+start
+notice Quelvar windows-ocupada-escritura-1-aviso 25
+answer Quelvar windows-ocupada-escritura-2-sin-conexion
+timed_finish "$pid" 2 25000 "write held past the wait"
+[ ! -e "$work/app/Act.log" ] || fail "Act.log written while another user wrote"
+kill "$holder" 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
+"$wineserver" -p 60 || true
+[ "$(rows)" = "$(printf 'ok\nviejo|fila anterior|1.0')" ] || fail "table after a held write: $(rows)"
+
+folder
+database
+printf '1\xacUno\xac100\xac\r\n' >"$work/app/Actividades.txt"
+hold 40000 lectura
+started=$(($(date +%s%N) / 1000000))
+start
+notice Quelvar windows-ocupada-lectura-1-aviso 25
+answer Quelvar windows-ocupada-lectura-2-error
+timed_finish "$pid" 1 25000 "read held past the wait"
+kill "$holder" 2>/dev/null || true
+"$wineserver" -k 2>/dev/null || true
+"$wineserver" -w 2>/dev/null || true
+"$wineserver" -p 60 || true
+[ "$(rows)" = "$(printf 'ok\nviejo|fila anterior|1.0')" ] || fail "table after a held read: $(rows)"
 
 echo "Windows dialogs under Wine: all shown in order; screenshots in $shots"

@@ -74,7 +74,8 @@ answer() {
 }
 
 # Waits for a notice that asks nothing: it must come alone, titled $1, be kept
-# as $2.png, and go by itself, no key pressed, within $3 seconds.
+# as $2.png, and go by itself, no key pressed, within $3 seconds; when it went
+# is left in notice_gone (milliseconds since the epoch).
 notice() {
   local title=$1 shot=$2 within=$3 windows=
   for _ in $(seq 300); do
@@ -90,9 +91,12 @@ notice() {
   actual=$(xdotool getwindowname "$windows")
   [ "$actual" = "$title" ] || fail "$shot: title '$actual', expected '$title'"
   import -window "$windows" "$shots/$shot.png"
-  for _ in $(seq $((within * 10))); do
-    visible | grep -qx "$windows" || return 0
-    sleep 0.1
+  for _ in $(seq $((within * 20))); do
+    if ! visible | grep -qx "$windows"; then
+      notice_gone=$(($(date +%s%N) / 1000000))
+      return 0
+    fi
+    sleep 0.05
   done
   fail "$shot: the notice stayed past $within s"
 }
