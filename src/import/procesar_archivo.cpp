@@ -6,6 +6,7 @@
 
 #include "import/campos.h"
 #include "import/tabla.h"
+#include "startup/comprobacion.h"
 #include "startup/form1.h"
 
 namespace quelvar {
@@ -56,13 +57,16 @@ void Form1::Procesar_Archivo() {
   // it says before each message: a power cut takes back nothing the user
   // was told.
   Transaction& transaccion = *transaccion_;
+  if (comprobacion_ != nullptr) comprobacion_->Tabla_Anterior(*BaseDatos);
   Vaciar_Tabla(*BaseDatos);
   existencia_ = std::make_unique<Existencia>(*BaseDatos);
   const std::string carpeta = entorno_.AppPath();
   // Whatever encoding the activity file comes in, its lines are read as text,
   // and the report is written in that encoding.
-  std::unique_ptr<LineReader> actividades =
-      entorno_.OpenForInput(JoinPath(carpeta, kArchivoActividades), kPosicionTope);
+  const std::string archivo = comprobacion_ != nullptr && comprobacion_->archivo()
+                                  ? *comprobacion_->archivo()
+                                  : JoinPath(carpeta, kArchivoActividades);
+  std::unique_ptr<LineReader> actividades = entorno_.OpenForInput(archivo, kPosicionTope);
   std::unique_ptr<LineWriter> informe =
       entorno_.OpenForOutput(JoinPath(carpeta, kArchivoInforme), actividades->format());
   informe->WriteLine("Registros erroneos :");
@@ -85,7 +89,7 @@ void Form1::Procesar_Archivo() {
       if (falla.kind() == FailureKind::kOverflow) {
         // The rows before the malformed line stay.
         informe->Sync();
-        transaccion.Commit();
+        Guardar_Tabla(transaccion);
         entorno_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
         actividades->Close();
         informe->Close();
@@ -124,7 +128,7 @@ void Form1::Procesar_Archivo() {
   // Committed before the totals, so they never count rows the database
   // lacks; after the commit only the totals and the close can fail.
   informe->Sync();
-  transaccion.Commit();
+  Guardar_Tabla(transaccion);
 
   informe->WriteLine("");
   informe->WriteLine("Total de registros que no insertados " + Numero(rechazados));
@@ -134,6 +138,15 @@ void Form1::Procesar_Archivo() {
   entorno_.SetMousePointer(MousePointer::kDefault);
   entorno_.MsgBox("Se generó un archivo Act.log en le directorio del archivo de importación ",
                   Icon::kNone);
+}
+
+void Form1::Guardar_Tabla(Transaction& transaccion) {
+  if (comprobacion_ == nullptr) {
+    transaccion.Commit();
+    return;
+  }
+  comprobacion_->Tabla_Nueva(*BaseDatos);
+  transaccion.Rollback();
 }
 
 }  // namespace quelvar

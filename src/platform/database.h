@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,9 @@ class Statement {
   // back) is thrown, also when it comes as a refused row: what follows would
   // no longer be part of the transaction.
   virtual StepResult Step() = 0;
+  // On a row: the value of a column (counted from 0) as the engine renders
+  // it as text, UTF-8; nothing for NULL. Valid until the next Step() or Reset().
+  virtual std::optional<std::string_view> ColumnText(int index) = 0;
   // The rows the statement's last run inserted, changed or deleted itself;
   // those of triggers do not count.
   virtual std::int64_t RowsChanged() = 0;
@@ -137,6 +141,10 @@ class Transaction {
   void Commit() {
     db_.CommitTrans();
     open_ = false;
+  }
+  void Rollback() {
+    open_ = false;
+    db_.Rollback();
   }
 
  private:

@@ -48,11 +48,14 @@ std::unique_ptr<Env> NewSystemEnv() {
   return env;
 }
 
-void TellAboutProgram(std::string_view text, bool error) {
+bool WriteToConsole(std::string_view text, bool error) {
   std::FILE* out = error ? stderr : stdout;
   std::fwrite(text.data(), 1, text.size(), out);
   std::fflush(out);
+  return true;
 }
+
+void TellAboutProgram(std::string_view text, bool error) { WriteToConsole(text, error); }
 
 namespace {
 

@@ -190,8 +190,39 @@ void SetUpProcess() {
 
 std::unique_ptr<Env> NewSystemEnv() { return std::make_unique<WindowsEnv>(); }
 
+bool WriteToConsole(std::string_view text, bool error) {
+  // A program of the graphical subsystem has no console of its own: its
+  // standard handles are set only when its output was redirected; otherwise
+  // it may borrow the console of whoever started it.
+  HANDLE out = ::GetStdHandle(error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  if (out == nullptr || out == INVALID_HANDLE_VALUE) {
+    static const HANDLE console = [] {
+      if (!::AttachConsole(ATTACH_PARENT_PROCESS)) return INVALID_HANDLE_VALUE;
+      return ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    }();
+    out = console;
+  }
+  if (out == INVALID_HANDLE_VALUE) return false;
+  std::string lines;
+  for (char c : text) {
+    if (c == '\n') lines.push_back('\r');
+    lines.push_back(c);
+  }
+  DWORD mode = 0;
+  DWORD written = 0;
+  if (::GetConsoleMode(out, &mode)) {
+    // The console's own characters, whatever its code page: accents and "¬" right.
+    const std::wstring wide = Wide(lines);
+    ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+  } else {
+    ::WriteFile(out, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+  }
+  return true;
+}
+
 void TellAboutProgram(std::string_view text, bool error) {
-  Box(text, kAppTitle, error ? MB_ICONERROR : MB_ICONINFORMATION);
+  if (!WriteToConsole(text, error)) Box(text, kAppTitle, error ? MB_ICONERROR : MB_ICONINFORMATION);
 }
 
 }  // namespace quelvar

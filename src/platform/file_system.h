@@ -22,6 +22,8 @@ inline std::string JoinPath(std::string_view folder, std::string_view name) {
 }
 
 bool FileExists(const std::string& path);
+// True when `path` is a file that holds nothing.
+bool FileIsEmpty(const std::string& path);
 
 // True when the folder that holds `path` lets this process create files in it.
 bool FolderTakesNewFiles(const std::string& path);

@@ -349,6 +349,14 @@ class SqlStatement final : public Statement {
     sqlite3_reset(stmt_);
     throw failure;
   }
+  std::optional<std::string_view> ColumnText(int index) override {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
+    if (text == nullptr) {
+      if (sqlite3_errcode(c_.db) == SQLITE_NOMEM) throw OutOfMemoryFailure();
+      return std::nullopt;
+    }
+    return std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
+  }
   std::int64_t RowsChanged() override { return sqlite3_changes64(c_.db); }
   void Reset() override {
     sqlite3_reset(stmt_);

@@ -20,9 +20,15 @@ void SetUpProcess();
 // terminal lines otherwise; on Windows, message boxes.
 std::unique_ptr<Env> NewSystemEnv();
 
+// Text (UTF-8, lines ending in "\n") for a user who started the program
+// from a console or a script: on Linux, standard output (standard error when
+// `error`); on Windows, the file or pipe that output was redirected to, else
+// the console the program was started from. False where there is neither
+// (a Windows program started by a double-click).
+bool WriteToConsole(std::string_view text, bool error);
+
 // Tells the user about the program itself (its usage, its version), before
-// any run: on the terminal on Linux (standard error when `error`), in a
-// message box on Windows.
+// any run: on the console, else (on Windows) in a message box.
 void TellAboutProgram(std::string_view text, bool error);
 
 }  // namespace quelvar

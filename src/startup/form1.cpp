@@ -5,6 +5,7 @@
 #include <string>
 
 #include "import/tabla.h"
+#include "startup/comprobacion.h"
 
 namespace quelvar {
 
@@ -46,8 +47,10 @@ class Form1::AvisoEspera final : public LockWaitListener {
   bool mostrado_ = false;
 };
 
-Form1::Form1(Env& entorno)
-    : entorno_(entorno), aviso_espera_(std::make_unique<AvisoEspera>(entorno)) {}
+Form1::Form1(Env& entorno, Comprobacion* comprobacion)
+    : entorno_(entorno),
+      comprobacion_(comprobacion),
+      aviso_espera_(std::make_unique<AvisoEspera>(entorno)) {}
 
 Form1::~Form1() = default;
 
@@ -69,6 +72,7 @@ bool Form1::Conectar_Base() {
     motor.SetLockWait(kEsperaOtroUsuario, aviso_espera_.get());
     BaseDatos = motor.OpenDatabase(ruta, false, false, kConexion);
     BaseDatos->SetQueryTimeout(kTiempoEspera);
+    if (comprobacion_ != nullptr) comprobacion_->Base_Abierta(*BaseDatos);
     // The write lock, taken now: a base another user is writing to is as
     // unreachable as one that cannot be opened, and is found so before
     // anything is touched.

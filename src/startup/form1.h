@@ -22,11 +22,15 @@ enum class Desenlace {
   kEstructuraIncorrecta = 3,
 };
 
+class Comprobacion;
 class Existencia;
 
 class Form1 {
  public:
-  explicit Form1(Env& entorno);
+  // With `comprobacion` (which is then `entorno` too), the run is a check:
+  // the same run on its activity file, telling it the table before and
+  // after, and rolling back where it would commit.
+  explicit Form1(Env& entorno, Comprobacion* comprobacion = nullptr);
   ~Form1();
 
   // Opens the tax database into BaseDatos and begins the run's transaction,
@@ -44,12 +48,16 @@ class Form1 {
  private:
   // Reloads the activity table from the activity file and writes the report.
   void Procesar_Archivo();
+  // Commits the run's transaction, or, in a check, rolls it back once the
+  // check has seen the new table.
+  void Guardar_Tabla(Transaction& transaccion);
   // True when the table holds a row with this code and activity (UTF-8).
   bool Existe_Registro(std::string_view codigo, std::string_view actividad);
 
   class AvisoEspera;
 
   Env& entorno_;
+  Comprobacion* comprobacion_;
   // Told by the engine of waits for another user; outlives the connection.
   std::unique_ptr<AvisoEspera> aviso_espera_;
   std::unique_ptr<Database> BaseDatos;

@@ -1,9 +1,12 @@
 // Starts the program: loads Form1, whose load handler is the whole run.
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "platform/system_env.h"
+#include "startup/comprobacion.h"
 #include "startup/form1.h"
 
 #ifndef QUELVAR_VERSION
@@ -18,11 +21,19 @@ constexpr int kSalidaUso = 64;
 
 constexpr char kUso[] =
     "Uso: quelvar\n"
+    "     quelvar --comprobar [ARCHIVO]\n"
     "\n"
     "Vuelve a cargar la tabla de actividades (nomencla) de la base de datos\n"
     "Impuest.mdb con las líneas del archivo Actividades.txt, y escribe en Act.log\n"
     "las líneas rechazadas y los totales. Los tres archivos están en la carpeta\n"
-    "del programa. No recibe argumentos.\n"
+    "del programa.\n"
+    "\n"
+    "Con --comprobar hace la misma importación y la deshace al final: no cambia\n"
+    "la base ni Act.log. Muestra los mensajes que daría, lo que tendría Act.log\n"
+    "y qué cambiaría en la tabla: actividades nuevas, quitadas y alícuotas que\n"
+    "cambian. ARCHIVO comprueba otro archivo de actividades en lugar de\n"
+    "Actividades.txt (relativo a la carpeta actual). El estado de salida es el\n"
+    "que daría la importación: un script puede comprobar y cargar solo si es 0.\n"
     "\n"
     "Estado de salida:\n"
     "  0  importación completa\n"
@@ -31,15 +42,60 @@ constexpr char kUso[] =
     "  3  la estructura del archivo es incorrecta; quedan las líneas anteriores\n"
     "  4  la tabla nueva quedó cargada, pero algo falló después: Act.log puede\n"
     "     estar sin los totales\n"
-    "  64 se dieron argumentos; no se hizo nada\n"
+    "  64 se usaron mal las opciones; no se hizo nada\n"
     "\n"
     "Opciones:\n"
-    "  --help     muestra esta ayuda\n"
-    "  --version  muestra la versión\n";
+    "  --comprobar [ARCHIVO]  comprueba sin cambiar nada\n"
+    "  --help                 muestra esta ayuda\n"
+    "  --version              muestra la versión\n";
 
 // Said after a failure that came once the new table was the database's.
 constexpr char kTablaNueva[] =
     ". La tabla nueva ya quedó cargada; Act.log puede estar sin los totales.";
+
+// The whole run on `entorno`, a check when `comprobacion` is given; its exit
+// status. A failure that stops it is shown as the failure notice.
+int Ejecutar(quelvar::Env& entorno, quelvar::Comprobacion* comprobacion) {
+  quelvar::Form1 form(entorno, comprobacion);
+  quelvar::Failure falla = quelvar::OutOfMemoryFailure();
+  try {
+    form.Form_Load();
+    return static_cast<int>(form.desenlace());
+  } catch (const quelvar::Failure& f) {
+    falla = f;
+  } catch (const std::bad_alloc&) {
+  }
+  // A failure after the new table was committed must not read as one that
+  // left the table as it was.
+  if (form.TablaGuardada()) {
+    entorno.ShowFailureNotice(
+        quelvar::Failure(falla.kind(), falla.number(), falla.description() + kTablaNueva));
+    return kSalidaFallaConTablaNueva;
+  }
+  entorno.ShowFailureNotice(falla);
+  return kSalidaFalla;
+}
+
+// A check: what the run would do, told on the console (on Windows without
+// one, its essentials in a box); nothing in the folder changes.
+int Comprobar(std::optional<std::string> archivo) {
+  std::unique_ptr<quelvar::Env> entorno = quelvar::NewSystemEnv();
+  quelvar::Comprobacion comprobacion(*entorno, std::move(archivo));
+  // The engine leaves its emptied journal beside the base; one that was not
+  // there before the check goes with it.
+  std::string diario;
+  try {
+    diario = quelvar::JoinPath(entorno->AppPath(), std::string(quelvar::kArchivoBase) + "-journal");
+  } catch (const quelvar::Failure&) {
+  }
+  const bool habia_diario = diario.empty() || quelvar::FileExists(diario);
+  const int salida = Ejecutar(comprobacion, &comprobacion);
+  if (!habia_diario && quelvar::FileIsEmpty(diario)) quelvar::RemoveFile(diario);
+  if (!quelvar::WriteToConsole(comprobacion.Informe(salida), false)) {
+    quelvar::TellAboutProgram(comprobacion.Resumen(salida), salida != 0);
+  }
+  return salida;
+}
 
 }  // namespace
 
@@ -55,27 +111,13 @@ int main(int argc, char** argv) {
           "quelvar " QUELVAR_VERSION "\nmotor: " + quelvar::EngineVersion() + "\n", false);
       return 0;
     }
+    if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--comprobar") == 0) {
+      return Comprobar(argc == 3 ? std::optional<std::string>(argv[2]) : std::nullopt);
+    }
     quelvar::TellAboutProgram(kUso, true);
     return kSalidaUso;
   }
 
   std::unique_ptr<quelvar::Env> entorno = quelvar::NewSystemEnv();
-  quelvar::Form1 form(*entorno);
-  quelvar::Failure falla = quelvar::OutOfMemoryFailure();
-  try {
-    form.Form_Load();
-    return static_cast<int>(form.desenlace());
-  } catch (const quelvar::Failure& f) {
-    falla = f;
-  } catch (const std::bad_alloc&) {
-  }
-  // A failure after the new table was committed must not read as one that
-  // left the table as it was.
-  if (form.TablaGuardada()) {
-    entorno->ShowFailureNotice(
-        quelvar::Failure(falla.kind(), falla.number(), falla.description() + kTablaNueva));
-    return kSalidaFallaConTablaNueva;
-  }
-  entorno->ShowFailureNotice(falla);
-  return kSalidaFalla;
+  return Ejecutar(*entorno, nullptr);
 }

@@ -116,6 +116,38 @@ TEST(Consistencia, AfterAKilledImportTheSqlcipherShellFindsTheOldTableOrTheNewOn
                      Setting("QUELVAR_CRASH_KILLS", 50) / 2);
 }
 
+// A check, killed at any moment, leaves the database as it was, byte for
+// byte, once the shell has rolled back its journal: large enough that the
+// engine writes pages into the file before the end, which only the journal
+// can undo.
+TEST(Consistencia, AKilledCheckLeavesTheDatabaseAsItWas) {
+  Programa p;
+  p.MakeDatabase();
+  ASSERT_EQ(
+      Shell(std::string(QUELVAR_GENERATOR) + " 300000 " + (p / "Actividades.txt") + " /dev/null"),
+      0);
+  const std::string base = p / "Impuest.mdb";
+  const std::string bytes = ReadFile(base);
+  const std::string seen = PorElShell(base);
+  auto start = Clock::now();
+  ASSERT_EQ(p.Run("--comprobar").status, 0);
+  const Clock::duration duration = Clock::now() - start;
+  ASSERT_EQ(ReadFile(base), bytes);
+  int hot = 0;
+  const int kills = 8;
+  for (int k = 1; k <= kills; ++k) {
+    pid_t pid = p.Start("--comprobar");
+    std::this_thread::sleep_for(duration * k / (kills + 1));
+    ::kill(pid, SIGKILL);
+    p.Wait(pid);
+    hot += Exists(base + "-journal") && !ReadFile(base + "-journal").empty();
+    EXPECT_EQ(PorElShell(base), seen) << "kill " << k;
+    EXPECT_EQ(ReadFile(base), bytes) << "kill " << k;
+  }
+  std::printf("a check of 300000 lines, %d kills: %d left a journal to roll back\n", kills, hot);
+  EXPECT_GT(hot, 0) << "no kill landed inside the check";
+}
+
 // Another SQLCipher program, killed while it changes a table of its own, leaves
 // the database to the program: the program must put that table back exactly
 // as it was, and import.

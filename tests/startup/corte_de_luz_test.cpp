@@ -230,14 +230,15 @@ struct Veredicto {
 // the record: each just before and just after a call that is not a mere
 // write, and every 16th write, with nothing unsynced kept, all of it, and
 // twice at random.
-Veredicto Cortar(Programa& p, int expected_status, const std::string& omit = "") {
+Veredicto Cortar(Programa& p, int expected_status, const std::string& omit = "",
+                 const std::string& args = "") {
   const std::string base = p / "Impuest.mdb";
   const std::string old_seen = Visto(base);
   Disco disco(p.folder().path());
   const std::string log = p / "registro";
   std::filesystem::remove(log);
   const Outcome o =
-      p.Run("", Registrando(p, log, omit.empty() ? "" : "QUELVAR_REGISTRO_OMITIR=" + omit));
+      p.Run(args, Registrando(p, log, omit.empty() ? "" : "QUELVAR_REGISTRO_OMITIR=" + omit));
   EXPECT_EQ(o.status, expected_status) << o.out << o.err;
   const std::string new_seen = Visto(base);
   const std::string report = Exists(p / "Act.log") ? ReadFile(p / "Act.log") : "";
@@ -322,7 +323,7 @@ class CorteDeLuz : public ::testing::Test {
 };
 
 // A normal run, one rolled back by the table's own rule, one stopped by a
-// malformed line: nothing the user was told is taken back by a cut.
+// malformed line, a check: nothing the user was told is taken back by a cut.
 TEST_F(CorteDeLuz, NothingTheUserWasToldIsTakenBack) {
   struct Caso {
     const char* what;
@@ -330,9 +331,12 @@ TEST_F(CorteDeLuz, NothingTheUserWasToldIsTakenBack) {
     std::string after;  // appended to the generated file
     const char* rule;   // run on the database first
     int status;
+    const char* args = "";
   };
   const Caso casos[] = {
       {"import", 20000, "", "", 0},
+      // Its table, before and after, is the old one.
+      {"check", 5000, "", "", 0, "--comprobar"},
       {"rolled back", 500,
        "X\xAC"
        "no\xAC"
@@ -350,7 +354,7 @@ TEST_F(CorteDeLuz, NothingTheUserWasToldIsTakenBack) {
     Fresh();
     if (*caso.rule != '\0') RunSql(p_ / "Impuest.mdb", caso.rule);
     Generate(caso.lines, caso.after);
-    const Veredicto v = Cortar(p_, caso.status);
+    const Veredicto v = Cortar(p_, caso.status, "", caso.args);
     Report(caso.what, v);
     EXPECT_TRUE(v.bad.empty()) << v.bad.size() << " bad states, the first: " << v.bad[0];
     EXPECT_GT(v.told, 0) << "no cut after a message";

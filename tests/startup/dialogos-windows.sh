@@ -145,4 +145,28 @@ kill "$holder" 2>/dev/null || true
 "$wineserver" -p 60 || true
 [ "$(rows)" = "$(printf 'ok\nviejo|fila anterior|1.0')" ] || fail "table after a held read: $(rows)"
 
+# A check from a console, its output redirected to a file: the run's verdicts
+# as UTF-8 text with CR LF, accents and "¬" right; no box (one would wait for
+# a click), nothing in the folder changed. --help likewise.
+folder
+database
+printf '1\xacCa\xf1a\xac350\xac\r\n2\xacDos\xacx\xac\r\n' >"$work/app/Actividades.txt"
+listing() { (cd "$work/app" && ls -l --time-style=full-iso && sha256sum Impuest.mdb); }
+before=$(listing)
+status=0
+(cd "$work/app" && timeout 60 "$wine" quelvar.exe --comprobar >"$work/comprobacion.txt" 2>"$work/err") ||
+  status=$?
+[ "$status" -eq 0 ] || fail "check: exit status $status"
+[ "$(listing)" = "$before" ] || fail "the check changed the folder"
+tr -d '\r' <"$work/comprobacion.txt" >"$work/comprobacion.lf"
+for line in '  Quelvar: Ha terminado el proceso de importación.' '  2¬Dos¬x¬' 'Actividades nuevas: 1' \
+  '+ 1 | Caña | 3.5' '- viejo | fila anterior | 1.0' 'Resultado: la importación terminaría (estado 0).'; do
+  grep -qxF -e "$line" "$work/comprobacion.lf" || fail "check output lacks '$line': $(cat "$work/comprobacion.lf")"
+done
+[ "$(grep -c $'\r$' "$work/comprobacion.txt")" -eq "$(wc -l <"$work/comprobacion.txt")" ] ||
+  fail "check output lines without CR LF"
+(cd "$work/app" && timeout 60 "$wine" quelvar.exe --help >"$work/ayuda.txt") || fail "--help failed"
+grep -q 'quelvar --comprobar \[ARCHIVO\]' "$work/ayuda.txt" || fail "--help: $(cat "$work/ayuda.txt")"
+echo "  a check, its output redirected: $(wc -l <"$work/comprobacion.txt") lines, the folder unchanged"
+
 echo "Windows dialogs under Wine: all shown in order; screenshots in $shots"

@@ -1,0 +1,254 @@
+// `quelvar --comprobar`: the run's own verdicts, told and not kept. Each
+// check is compared with the real run on the same files that follows it.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <sstream>
+
+#include "platform/text_file.h"
+#include "startup/programa.h"
+
+namespace quelvar {
+namespace {
+
+// The lines of the section of `out` that starts with the line `title`, up to
+// the next empty line, without their indent.
+std::vector<std::string> Section(const std::string& out, const std::string& title) {
+  std::vector<std::string> lines;
+  std::istringstream in(out);
+  bool inside = false;
+  for (std::string line; std::getline(in, line);) {
+    if (inside && line.empty()) break;
+    if (inside) lines.push_back(line.rfind("  ", 0) == 0 ? line.substr(2) : line);
+    inside = inside || line == title;
+  }
+  return lines;
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// A count the check printed, as "<label>: N".
+long Count(const std::string& out, const std::string& label) {
+  const std::size_t at = out.find("\n" + label + ": ");
+  return at == std::string::npos ? -1 : std::stol(out.substr(at + label.size() + 3));
+}
+
+// What a file's text says, whatever its encoding, as the program reads it.
+std::vector<std::string> TextOf(const std::string& path) {
+  std::vector<std::string> lines;
+  auto reader = OpenFileForInput(path, 1 << 20);
+  Line line;
+  while (!reader->AtEnd()) {
+    reader->ReadLine(line);
+    lines.push_back(line.text);
+  }
+  return lines;
+}
+
+// Every file in the folder, with its bytes and modification time.
+std::string Folder(const Programa& p) {
+  std::string all;
+  for (const auto& entry : std::filesystem::directory_iterator(p.folder().path())) {
+    const std::string name = entry.path().filename().string();
+    if (name == "out" || name == "err") continue;
+    all += name + " " + std::to_string(entry.last_write_time().time_since_epoch().count()) + " " +
+           std::to_string(std::hash<std::string>{}(ReadFile(entry.path().string()))) + "\n";
+  }
+  return all;
+}
+
+int CountRows(const Programa& p) {
+  return std::stoi(ShellSql(p / "Impuest.mdb", "SELECT count(*) FROM nomencla;"));
+}
+
+struct Caso {
+  const char* what;
+  std::string sql;    // run on the database first
+  std::string lines;  // the activity file
+  bool elsewhere;     // checked where it lies, not as the folder's Actividades.txt
+  int status;
+};
+
+TEST(Comprobacion, TellsWhatTheRunWouldDoAndChangesNothing) {
+  const std::string utf16 = [] {
+    std::string text = "\xFF\xFE";
+    for (unsigned char c : std::string("7\xC2\xAC"
+                                       "Caf\xC3\xA9\xC2\xAC"
+                                       "no\xC2\xAC\r\n8\xC2\xAC"
+                                       "T\xC3\xA9\xC2\xAC"
+                                       "80\xC2\xAC\r\n")) {
+      text.push_back(static_cast<char>(c));
+      text.push_back('\0');
+    }
+    return text;
+  }();
+  const Caso casos[] = {
+      {"rejections, a repeated line, a rate with a point",
+       "INSERT INTO nomencla VALUES ('002', 'Sigue', 2), ('003', 'Cambia', 3);",
+       "002\xAC"
+       "Sigue\xAC"
+       "200\xAC\r\n"
+       "003\xAC"
+       "Cambia\xAC"
+       "350\xAC\r\n"
+       "004\xAC"
+       "Nueva \xF1\xAC"
+       "150\xAC\r\n"
+       "005\xAC"
+       "Mala\xAC"
+       "x\xAC\r\n"
+       "002\xAC"
+       "Sigue\xAC"
+       "200\xAC\r\n"
+       "006\xAC"
+       "Punto\xAC"
+       "1.5\xAC\r\n",
+       false, 0},
+      {"UTF-16, checked where it lies", "", utf16, true, 0},
+      {"the table's own key refuses a row", "CREATE UNIQUE INDEX unico ON nomencla (codigo);",
+       "1\xAC"
+       "Uno\xAC"
+       "100\xAC\r\n1\xAC"
+       "Otro\xAC"
+       "200\xAC\r\n",
+       false, 0},
+      {"the table's rule rolls back",
+       "CREATE TRIGGER anular BEFORE INSERT ON nomencla WHEN NEW.codigo = 'X' "
+       "BEGIN SELECT RAISE(ROLLBACK, 'no'); END;",
+       "1\xAC"
+       "Uno\xAC"
+       "100\xAC\r\n2\xAC"
+       "Dos\xAC"
+       "x\xAC\r\nX\xAC"
+       "Equis\xAC"
+       "100\xAC\r\n",
+       false, 1},
+      {"a malformed third line", "",
+       "1\xAC"
+       "Uno\xAC"
+       "100\xAC\r\n2\xAC"
+       "Dos\xAC"
+       "x\xAC\r\n3\xAC"
+       "Tres\r\n4\xAC"
+       "Cuatro\xAC"
+       "4\xAC\r\n",
+       false, 3},
+  };
+  for (const Caso& caso : casos) {
+    SCOPED_TRACE(caso.what);
+    Programa p;
+    p.MakeDatabase();
+    if (!caso.sql.empty()) ShellSql(p / "Impuest.mdb", caso.sql);
+    TempFolder elsewhere;
+    std::string args = "--comprobar";
+    if (caso.elsewhere) {
+      WriteFile(elsewhere / "candidato.txt", caso.lines);
+      args += " " + (elsewhere / "candidato.txt");
+    } else {
+      WriteFile(p / "Actividades.txt", caso.lines);
+    }
+    // A report of an earlier run, an hour old, must stay as it is.
+    WriteFile(p / "Act.log", "de antes\r\n");
+    std::filesystem::last_write_time(
+        p / "Act.log", std::filesystem::last_write_time(p / "Act.log") - std::chrono::hours(1));
+    const std::string folder = Folder(p);
+    const int rows_before = CountRows(p);
+
+    const Outcome check = p.Run(args);
+    EXPECT_EQ(Folder(p), folder) << "the check changed the folder";
+
+    if (caso.elsewhere) WriteFile(p / "Actividades.txt", caso.lines);
+    std::filesystem::remove(p / "Act.log");
+    const Outcome run = p.Run();
+    EXPECT_EQ(check.status, caso.status) << check.out << check.err;
+    EXPECT_EQ(check.status, run.status);
+    std::vector<std::string> told = Lines(run.out);
+    for (const std::string& line : Lines(run.err)) told.push_back(line);
+    EXPECT_EQ(Section(check.out, "Mensajes que mostraría:"), told) << check.out;
+    EXPECT_EQ(Section(check.out, "Act.log tendría:"), TextOf(p / "Act.log")) << check.out;
+    if (run.status != 1) {
+      const long nuevas = Count(check.out, "Actividades nuevas");
+      const long quitadas = Count(check.out, "Actividades quitadas");
+      const long cambian = Count(check.out, "Alícuotas que cambian");
+      const long iguales = Count(check.out, "Filas sin cambios");
+      EXPECT_EQ(nuevas - quitadas, CountRows(p) - rows_before) << check.out;
+      EXPECT_EQ(iguales + cambian + quitadas, rows_before) << check.out;
+    }
+  }
+}
+
+// The change, row by row: what is added, removed or changes its rate, each
+// list in order; a pair the old table repeats counts each of its rows; a
+// NULL is shown as such; a line the run rejects changes nothing.
+TEST(Comprobacion, TheTablesChangeIsCountedAndListedRowByRow) {
+  Programa p;
+  p.MakeDatabase();
+  ShellSql(p / "Impuest.mdb",
+           "DELETE FROM nomencla; INSERT INTO nomencla VALUES ('001', 'Vieja', 1), "
+           "('002', 'Sigue', 2), ('003', 'Cambia', 3), ('003', 'Cambia', 3), "
+           "(NULL, 'Sin código', 4), ('010', 'B', 1), ('010', 'A', 1);");
+  WriteFile(p / "Actividades.txt",
+            "010\xAC"
+            "B\xAC"
+            "150\xAC\r\n"
+            "003\xAC"
+            "Cambia\xAC"
+            "350\xAC\r\n"
+            "004\xAC"
+            "Nueva \xF1\xAC"
+            "150\xAC\r\n"
+            "002\xAC"
+            "Sigue\xAC"
+            "200\xAC\r\n"
+            "005\xAC"
+            "Mala\xAC"
+            "x\xAC\r\n"
+            "010\xAC"
+            "A\xAC"
+            "100\xAC\r\n");
+  const Outcome o = p.Run("--comprobar");
+  EXPECT_EQ(o.status, 0) << o.err;
+  const std::string cambios = o.out.substr(o.out.find("Cambios en la tabla"));
+  EXPECT_EQ(cambios,
+            "Cambios en la tabla nomencla, por código y actividad:\n"
+            "Actividades nuevas: 1\n"
+            "+ 004 | Nueva ñ | 1.5\n"
+            "Actividades quitadas: 3\n"
+            "- (nulo) | Sin código | 4.0\n"
+            "- 001 | Vieja | 1.0\n"
+            "- 003 | Cambia | 3.0\n"
+            "Alícuotas que cambian: 2\n"
+            "* 003 | Cambia | 3.0 -> 3.5\n"
+            "* 010 | B | 1.0 -> 1.5\n"
+            "Filas sin cambios: 2\n"
+            "Pares de código y actividad repetidos en la tabla actual: 1 (cada fila cuenta una "
+            "vez; las que sobran se cuentan como quitadas)\n"
+            "\n"
+            "Resultado: la importación terminaría (estado 0).\n");
+}
+
+TEST(Comprobacion, AMissingFileOrAWrongUseIsToldAndDoesNothing) {
+  Programa p;
+  p.MakeDatabase();
+  const std::string folder = Folder(p);
+  Outcome o = p.Run("--comprobar " + (p / "no-existe.txt"));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_NE(o.out.find("  Error 53: No se encontró el archivo: " + (p / "no-existe.txt") + "\n"),
+            std::string::npos)
+      << o.out;
+  for (const char* args : {"--comprobar a b", "--Comprobar", "a --comprobar"}) {
+    o = p.Run(args);
+    EXPECT_EQ(o.status, 64) << args;
+    EXPECT_NE(o.err.find("--comprobar [ARCHIVO]"), std::string::npos) << o.err;
+  }
+  EXPECT_EQ(Folder(p), folder);
+}
+
+}  // namespace
+}  // namespace quelvar
