@@ -41,6 +41,9 @@ std::string ShellSql(const std::string& path, const std::string& sql) {
 ShellUser::ShellUser(const std::string& path, const std::string& sql) : stop_(path + ".soltar") {
   const std::string script = path + ".retener.sql";
   const std::string mark = path + ".retenida";
+  // Those of an earlier holder would say this one ran, or let go, at once.
+  std::filesystem::remove(mark);
+  std::filesystem::remove(stop_);
   WriteFile(script, sql + "\n.system touch '" + mark + "'\n");
   shell_ = std::make_unique<Background>(
       std::vector<std::string>{"/bin/sh", "-c",
