@@ -51,8 +51,8 @@ void Comprobacion::Tabla_Nueva(Database& BaseDatos) {
   antes_.reset();
 }
 
-void Comprobacion::Falla(const Failure& falla) {
-  mensajes_.push_back("Error " + std::to_string(falla.number()) + ": " + falla.description());
+void Comprobacion::ShowFailureNotice(const Failure& failure) {
+  mensajes_.push_back("Error " + std::to_string(failure.number()) + ": " + failure.description());
 }
 
 void Comprobacion::ShowMessage(std::string_view text, Icon, std::string_view title) {

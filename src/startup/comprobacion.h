@@ -26,8 +26,6 @@ class Comprobacion final : public Env {
   void Base_Abierta(Database& BaseDatos);
   void Tabla_Anterior(Database& BaseDatos);
   void Tabla_Nueva(Database& BaseDatos);
-  // A failure that ended the run, as the user would have been told it.
-  void Falla(const Failure& falla);
 
   // Everything found, for a console: the messages, the report, the change.
   std::string Informe(int salida) const;
@@ -35,7 +33,8 @@ class Comprobacion final : public Env {
   std::string Resumen(int salida) const;
 
   void ShowMessage(std::string_view text, Icon icon, std::string_view title) override;
-  void ShowFailureNotice(const Failure& failure) override { Falla(failure); }
+  // Kept with the messages, as the user would have been told it.
+  void ShowFailureNotice(const Failure& failure) override;
   void SetMousePointer(MousePointer pointer) override { entorno_.SetMousePointer(pointer); }
   void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override;
   void ShowWaitNotice(std::string_view text) override { entorno_.ShowWaitNotice(text); }

@@ -47,58 +47,51 @@ start_xvfb() {
 # Mapped windows that carry a title: the root and the toolkits' helpers carry none.
 visible() { xdotool search --onlyvisible --name '.+' 2>/dev/null || true; }
 
-# Waits for the next dialog, checks it is alone and titled $1, keeps a
-# screenshot as $2.png and presses Enter.
-answer() {
-  local title=$1 shot=$2 windows=
+# Waits for the next window, lets it draw for $3 seconds, checks it is alone
+# and titled $1, keeps a screenshot as $2.png, and leaves its id in `window`.
+shown() {
+  local title=$1 shot=$2 pause=$3 windows=
   # Generous: a sanitized build, or Wine, on a loaded machine starts slowly.
   for _ in $(seq 300); do
     windows=$(visible)
     [ -n "$windows" ] && break
     sleep 0.1
   done
-  [ -n "$windows" ] || fail "$shot: no dialog appeared within 30 s"
-  sleep 0.3  # let it draw, and let any other window show itself
+  [ -n "$windows" ] || fail "$shot: no window appeared within 30 s"
+  sleep "$pause" # let it draw, and let any other window show itself
   windows=$(visible)
   [ "$(echo "$windows" | wc -l)" -eq 1 ] || fail "$shot: $(echo "$windows" | wc -l) windows"
   local actual
   actual=$(xdotool getwindowname "$windows")
   [ "$actual" = "$title" ] || fail "$shot: title '$actual', expected '$title'"
   import -window "$windows" "$shots/$shot.png"
-  xdotool windowfocus --sync "$windows" key Return
-  for _ in $(seq 50); do
-    visible | grep -qx "$windows" || return 0
-    sleep 0.1
-  done
-  fail "$shot: the dialog stayed after Enter"
+  window=$windows
 }
 
-# Waits for a notice that asks nothing: it must come alone, titled $1, be kept
-# as $2.png, and go by itself, no key pressed, within $3 seconds; when it went
-# is left in notice_gone (milliseconds since the epoch).
-notice() {
-  local title=$1 shot=$2 within=$3 windows=
-  for _ in $(seq 300); do
-    windows=$(visible)
-    [ -n "$windows" ] && break
+# Waits for the next dialog, checks it as shown() does and presses Enter.
+answer() {
+  shown "$1" "$2" 0.3
+  xdotool windowfocus --sync "$window" key Return
+  for _ in $(seq 50); do
+    visible | grep -qx "$window" || return 0
     sleep 0.1
   done
-  [ -n "$windows" ] || fail "$shot: no notice appeared within 30 s"
-  sleep 0.5 # let it draw
-  windows=$(visible)
-  [ "$(echo "$windows" | wc -l)" -eq 1 ] || fail "$shot: $(echo "$windows" | wc -l) windows"
-  local actual
-  actual=$(xdotool getwindowname "$windows")
-  [ "$actual" = "$title" ] || fail "$shot: title '$actual', expected '$title'"
-  import -window "$windows" "$shots/$shot.png"
-  for _ in $(seq $((within * 20))); do
-    if ! visible | grep -qx "$windows"; then
+  fail "$2: the dialog stayed after Enter"
+}
+
+# Waits for a notice that asks nothing, checks it as shown() does; it must go
+# by itself, no key pressed, within $3 seconds; when it went is left in
+# notice_gone (milliseconds since the epoch).
+notice() {
+  shown "$1" "$2" 0.5
+  for _ in $(seq $(($3 * 20))); do
+    if ! visible | grep -qx "$window"; then
       notice_gone=$(($(date +%s%N) / 1000000))
       return 0
     fi
     sleep 0.05
   done
-  fail "$shot: the notice stayed past $within s"
+  fail "$2: the notice stayed past $3 s"
 }
 
 # Waits for the program to end; checks its exit status.
