@@ -59,7 +59,9 @@ TEST_F(Conexion, AWaitForAnotherUserIsShownUntilItEnds) {
       "a\xAC"
       "1\xAC\r\n";
   OtherUser other(base_);
-  other.Run("BEGIN IMMEDIATE");
+  // Waiting for locks as other programs do: while the run retries, it holds
+  // the file for instants that a commit without any wait could meet.
+  other.Run("PRAGMA busy_timeout = 5000; BEGIN IMMEDIATE");
   std::thread commit([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     other.Run("COMMIT");
