@@ -48,6 +48,7 @@ using Renameat2Fn = int (*)(int, const char*, int, const char*, unsigned);
 using CloseFn = int (*)(int);
 
 struct Watched {
+  bool checked = false;  // its path was looked up (a descriptor the process did not open)
   bool on = false;
   bool folder = false;
   ino_t ino = 0;
@@ -62,7 +63,9 @@ size_t folder_len = 0;
 const char* omit = nullptr;
 long fail_at = 0;
 char fail_mode[16] = {};
-long calls = 0;  // changing calls so far
+long calls = 0;           // changing calls so far
+struct stat std_stat[3];  // standard output's and error's files, as first seen
+bool std_known[3];
 
 WriteFn real_write;
 CloseFn real_close;
@@ -75,12 +78,15 @@ void SetUp() {
   const char* log = getenv("QUELVAR_REGISTRO");
   const char* where = getenv("QUELVAR_REGISTRO_CARPETA");
   if (log == nullptr || where == nullptr) return;
-  snprintf(folder, sizeof folder, "%s", where);
+  // As the system names open files: Wine opens them in its server, by
+  // other paths, and hands their descriptors over.
+  if (realpath(where, folder) == nullptr) snprintf(folder, sizeof folder, "%s", where);
   folder_len = strlen(folder);
   omit = getenv("QUELVAR_REGISTRO_OMITIR");
   if (const char* f = getenv("QUELVAR_FALLA")) {
     sscanf(f, "%ld:%15s", &fail_at, fail_mode);
   }
+  for (int shown = 1; shown <= 2; ++shown) std_known[shown] = fstat(shown, &std_stat[shown]) == 0;
   log_fd = Next<OpenFn>("open")(log, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
 }
 
@@ -101,7 +107,29 @@ const char* NameIn(const char* path) {
   return path + folder_len + 1;
 }
 
-Watched* Of(int fd) { return fd >= 0 && fd < kFds && fds[fd].on ? &fds[fd] : nullptr; }
+// The path the system gives an open descriptor, in `path`.
+bool PathOf(int fd, char (&path)[4096]) {
+  char link[64];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(link, path, sizeof path - 1);
+  if (n <= 0) return false;
+  path[n] = '\0';
+  return true;
+}
+
+int Opened(const char* path, int flags, int fd, bool existed);
+
+// The watched file behind `fd`, or null. A descriptor the process did not
+// open itself (Wine's server hands them over) is looked up once.
+Watched* Of(int fd) {
+  if (fd < 0 || fd >= kFds || log_fd < 0) return nullptr;
+  if (!fds[fd].on && !fds[fd].checked) {
+    fds[fd].checked = true;
+    char path[4096];
+    if (PathOf(fd, path)) Opened(path, 0, fd, true);
+  }
+  return fds[fd].on ? &fds[fd] : nullptr;
+}
 
 // Counts a changing call; true when it must fail, with errno set.
 bool Fails(bool is_write) {
@@ -153,7 +181,17 @@ int DoOpen(int dirfd, const char* path, int flags, mode_t mode) {
   static auto real = Next<OpenatFn>("openat");
   const char* name = NameIn(path);
   const bool changes = (flags & (O_WRONLY | O_RDWR | O_CREAT | O_TRUNC)) != 0;
-  if (name == nullptr) return real(dirfd, path, flags, mode);
+  if (name == nullptr) {
+    // By another path (Wine's server opens relative to a folder of its
+    // own): known by the name the system gives it once open.
+    struct stat st {};
+    const bool existed = log_fd < 0 || fstatat(dirfd, path, &st, 0) == 0;
+    const int fd = real(dirfd, path, flags, mode);
+    char real_path[4096];
+    if (fd >= 0 && log_fd >= 0 && PathOf(fd, real_path))
+      return Opened(real_path, flags, fd, existed);
+    return fd;
+  }
   if (strcmp(name, ".") == 0) return Opened(path, flags, real(dirfd, path, flags, mode), true);
   struct stat st {};
   const bool existed = stat(path, &st) == 0;
@@ -165,14 +203,30 @@ mode_t ModeOf(int flags, va_list args) {
   return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
+// 1 or 2 when `fd` writes where the process's standard output or error
+// goes (Wine writes them through descriptors of its own), else 0.
+int ShownOn(int fd) {
+  if (log_fd < 0) return 0;
+  if (fd == 1 || fd == 2) return fd;
+  struct stat st {};
+  if (fstat(fd, &st) != 0) return 0;
+  for (int shown = 1; shown <= 2; ++shown) {
+    if (std_known[shown] && st.st_dev == std_stat[shown].st_dev &&
+        st.st_ino == std_stat[shown].st_ino) {
+      return shown;
+    }
+  }
+  return 0;
+}
+
 ssize_t DoWrite(int fd, const void* data, size_t size, off_t at, bool positioned) {
   SetUp();
   static auto real_pwrite = Next<PwriteFn>("pwrite64");
   Watched* w = Of(fd);
-  if (log_fd >= 0 && (fd == 1 || fd == 2)) {
-    const ssize_t n = real_write(fd, data, size);
+  if (const int shown = ShownOn(fd); shown != 0) {
+    const ssize_t n = positioned ? real_pwrite(fd, data, size, at) : real_write(fd, data, size);
     char header[64];
-    snprintf(header, sizeof header, "M %d %zu\n", fd, n > 0 ? static_cast<size_t>(n) : 0);
+    snprintf(header, sizeof header, "M %d %zu\n", shown, n > 0 ? static_cast<size_t>(n) : 0);
     Log(header, data, n > 0 ? static_cast<size_t>(n) : 0);
     return n;
   }
