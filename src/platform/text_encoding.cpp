@@ -1,5 +1,6 @@
 #include "platform/text_encoding.h"
 
+#include <bit>
 #include <cstring>
 
 namespace quelvar {
@@ -31,6 +32,34 @@ void AppendCodePoint(std::uint32_t cp, std::string& utf8) {
   }
 }
 
+// The first byte of a line in memory is the lowest of a word read from it.
+static_assert(std::endian::native == std::endian::little);
+
+// The UTF-8 form of each byte from 0x80 on.
+struct Utf8De1252 {
+  char bytes[3];
+  std::uint8_t length;
+};
+struct TablaUtf8De1252 {
+  Utf8De1252 alto[128];
+};
+constexpr TablaUtf8De1252 Tabla1252() {
+  TablaUtf8De1252 t{};
+  for (int byte = 0x80; byte < 0x100; ++byte) {
+    const std::uint32_t cp = byte < 0xA0 ? kAlto[byte - 0x80] : static_cast<std::uint32_t>(byte);
+    Utf8De1252& c = t.alto[byte - 0x80];
+    if (cp < 0x800) {
+      c = {{static_cast<char>(0xC0 | (cp >> 6)), static_cast<char>(0x80 | (cp & 0x3F)), 0}, 2};
+    } else {
+      c = {{static_cast<char>(0xE0 | (cp >> 12)), static_cast<char>(0x80 | ((cp >> 6) & 0x3F)),
+            static_cast<char>(0x80 | (cp & 0x3F))},
+           3};
+    }
+  }
+  return t;
+}
+constexpr TablaUtf8De1252 kUtf8De1252 = Tabla1252();
+
 // The code point that starts at `utf8[i]`, which must be valid; `i` moves past it.
 std::uint32_t NextCodePoint(std::string_view utf8, std::size_t& i) {
   auto b = [&](std::size_t k) { return static_cast<unsigned char>(utf8[k]); };
@@ -57,18 +86,35 @@ void AppendUtf8(TextEncoding encoding, std::string_view bytes, std::string& utf8
     case TextEncoding::kUtf8:
       utf8.append(bytes);
       return;
-    case TextEncoding::kWindows1252:
-      for (std::size_t i = 0; i < bytes.size();) {
-        // Runs of ASCII, most of every line, are copied whole.
-        std::size_t run = i;
-        while (run < bytes.size() && static_cast<unsigned char>(bytes[run]) < 0x80) ++run;
-        utf8.append(bytes, i, run - i);
-        if (run == bytes.size()) break;
-        const auto byte = static_cast<unsigned char>(bytes[run]);
-        AppendCodePoint(byte < 0xA0 ? kAlto[byte - 0x80] : byte, utf8);
-        i = run + 1;
+    case TextEncoding::kWindows1252: {
+      // Written in place: at most three bytes a character.
+      const std::size_t start = utf8.size();
+      utf8.resize(start + 3 * bytes.size());
+      char* out = utf8.data() + start;
+      const char* in = bytes.data();
+      const char* const end = in + bytes.size();
+      while (in != end) {
+        if (end - in >= 8) {
+          // Eight bytes at a time, as far as they are ASCII: most of every line.
+          std::uint64_t ocho = 0;
+          std::memcpy(&ocho, in, 8);
+          std::memcpy(out, in, 8);  // the ASCII ones kept, the rest written over
+          const std::uint64_t altos = ocho & 0x8080808080808080u;
+          const int ascii = altos == 0 ? 8 : std::countr_zero(altos) / 8;
+          in += ascii;
+          out += ascii;
+          if (ascii == 8) continue;
+        } else if (static_cast<unsigned char>(*in) < 0x80) {
+          *out++ = *in++;
+          continue;
+        }
+        const Utf8De1252& c = kUtf8De1252.alto[static_cast<unsigned char>(*in++) - 0x80];
+        std::memcpy(out, c.bytes, 3);  // within the room made, whatever its length
+        out += c.length;
       }
+      utf8.resize(static_cast<std::size_t>(out - utf8.data()));
       return;
+    }
     case TextEncoding::kUtf16LE:
     case TextEncoding::kUtf16BE: {
       const bool big = encoding == TextEncoding::kUtf16BE;

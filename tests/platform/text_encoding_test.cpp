@@ -43,6 +43,16 @@ TEST(Windows1252, EveryByteBecomesItsOwnCharacterAndBack) {
     std::string back;
     AppendEncoded(TextEncoding::kWindows1252, out, back);
     EXPECT_EQ(back, one) << "byte " << byte;
+    // The same inside a line, at every place within a word of eight, after
+    // text already converted.
+    for (std::size_t at = 0; at < 17; ++at) {
+      std::string line(20, 'a');
+      line[at] = static_cast<char>(byte);
+      std::string in_line = "ya";
+      AppendUtf8(TextEncoding::kWindows1252, line, in_line);
+      EXPECT_EQ(in_line, "ya" + std::string(at, 'a') + out + std::string(19 - at, 'a'))
+          << "byte " << byte << " at " << at;
+    }
   }
   const std::pair<int, std::uint32_t> known[] = {
       {0x80, 0x20AC}, {0x81, 0x81},   {0x8D, 0x8D},  {0x8F, 0x8F},  {0x90, 0x90},
