@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "platform/failure.h"
@@ -98,6 +99,21 @@ bool Leer_Numero(std::string_view t, std::string_view decimal, Numero* numero) {
 
 namespace {
 
+// Where the first terminator at or after `desde` starts, as find() says it:
+// its second byte looked for (0xAC is rare in a line; 0xC2 starts every
+// character from U+0080 to U+00BF), then the first one checked.
+std::size_t Terminador(std::string_view linea, std::size_t desde) {
+  static_assert(kTerminador == "\xC2\xAC");
+  for (std::size_t k = desde + 1; k < linea.size();) {
+    const void* ac = std::memchr(linea.data() + k, '\xAC', linea.size() - k);
+    if (ac == nullptr) break;
+    k = static_cast<std::size_t>(static_cast<const char*>(ac) - linea.data());
+    if (linea[k - 1] == '\xC2') return k - 1;
+    ++k;
+  }
+  return std::string_view::npos;
+}
+
 // The scan with positions counted by `contar`, which gives the characters of
 // a piece of the line. False when the position overflows.
 template <typename Contar>
@@ -106,7 +122,7 @@ bool Escanear(std::string_view linea, Campos& campos, Contar contar) {
   std::size_t desde = 0;  // where position p starts in the line
   for (std::string_view* campo : {&campos.codigo, &campos.actividad, &campos.tasa}) {
     if (desde < linea.size()) {
-      const std::size_t fin = linea.find(kTerminador, desde);
+      const std::size_t fin = Terminador(linea, desde);
       // No terminator left: past the end the scan would read the last
       // character, not a terminator, until the position overflows.
       if (fin == std::string_view::npos) return false;
@@ -137,11 +153,31 @@ void Separar_Campos(std::string_view linea, Campos& campos) {
 
 bool Form1::Tienecomas(std::string_view cad) { return cad.find('.') != std::string_view::npos; }
 
+namespace {
+
+// Nearly every rate is plain digits: their value, when at most 15 of them
+// (exact in a double), without the general reading.
+bool Solo_Digitos(std::string_view texto, std::uint64_t& valor) {
+  if (texto.empty() || texto.size() > 15) return false;
+  valor = 0;
+  for (char c : texto) {
+    if (!EsDigito(c)) return false;
+    valor = valor * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
 bool Es_Numerico(std::string_view texto, const NumberFormat& formato) {
-  return Leer_Numero(texto, formato.decimal_separator, nullptr);
+  std::uint64_t valor = 0;
+  return Solo_Digitos(texto, valor) || Leer_Numero(texto, formato.decimal_separator, nullptr);
 }
 
 double Valor_Alicuota(std::string_view texto, const NumberFormat& formato) {
+  if (std::uint64_t entero = 0; Solo_Digitos(texto, entero)) {
+    return static_cast<double>(entero) / 100;
+  }
   Numero numero;
   if (!Leer_Numero(texto, formato.decimal_separator, &numero)) throw TypeMismatchFailure();
   double valor = 0;

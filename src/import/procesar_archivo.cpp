@@ -29,9 +29,11 @@ struct Revision {
 
 // The checks of one line: the stretch where failures are trapped. Only
 // failures leave it, running out of memory among them.
-Revision Revisar_Linea(Form1& form, Env& entorno, std::string_view linea, Campos& campos) {
+Revision Revisar_Linea(Form1& form, Env& entorno, Existencia& existencia, std::string_view linea,
+                       Campos& campos) {
   try {
     Separar_Campos(linea, campos);
+    existencia.Anticipar(campos.codigo, campos.actividad);
     const NumberFormat& formato = entorno.RegionalSettings();
     if (form.Tienecomas(campos.tasa)) return {Veredicto::kTasaConPunto};
     if (!Es_Numerico(campos.tasa, formato)) return {Veredicto::kListada};
@@ -84,7 +86,7 @@ void Form1::Procesar_Archivo() {
     actividades->ReadLine(actual);
     Revision revision;
     try {
-      revision = Revisar_Linea(*this, entorno_, actual.text, campos);
+      revision = Revisar_Linea(*this, entorno_, *existencia_, actual.text, campos);
     } catch (const Failure& falla) {
       if (falla.kind() == FailureKind::kOverflow) {
         // The rows before the malformed line stay.

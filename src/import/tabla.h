@@ -40,17 +40,22 @@ bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string
 class Existencia {
  public:
   explicit Existencia(Database& BaseDatos);
+  // Called with each pair before Existe is asked about it: the filter's
+  // memory for the pair is fetched while the line's other checks run.
+  void Anticipar(std::string_view codigo, std::string_view actividad);
   bool Existe(std::string_view codigo, std::string_view actividad);
 
  private:
-  bool Filtra(std::string_view codigo, std::string_view actividad);
+  std::uint64_t* Linea(std::uint64_t disperso);
+  bool Filtra(std::uint64_t disperso);
 
   Database& base_;
   const bool por_indice_;  // one of the table's indexes answers the query
   Statement& consulta_;
   std::unique_ptr<std::uint64_t[], void (*)(void*)> vistos_{nullptr, &std::free};
-  std::int64_t cambios_ = 0;   // the connection's changes when last asked
-  bool ultima_nueva_ = false;  // the last answer was "not there"
+  std::int64_t cambios_ = 0;    // the connection's changes when last asked
+  bool ultima_nueva_ = false;   // the last answer was "not there"
+  std::uint64_t disperso_ = 0;  // the hash of the pair last anticipated
 };
 
 // The rate as the insert writes it, whatever the user's locale: a blank (or
