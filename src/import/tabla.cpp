@@ -4,8 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <functional>
+#include <new>
 
 #include "startup/form1.h"
 
@@ -109,10 +109,9 @@ Existencia::Existencia(Database& BaseDatos)
   Statement& alguna = BaseDatos.Prepared("select 1 from nomencla limit 1");
   Reinicio reinicio(alguna);
   if (alguna.Step() == StepResult::kRow) return;
-  // Aligned to the cache's lines, as Filtra uses them.
-  vistos_.reset(static_cast<std::uint64_t*>(std::aligned_alloc(64, kBitsFiltro / 8)));
-  if (!vistos_) return;  // no filter: the table answers every pair
-  std::memset(vistos_.get(), 0, kBitsFiltro / 8);
+  // Zeroed, each line on one of the cache's; without memory for it, the
+  // table answers every pair.
+  vistos_.reset(new (std::nothrow) Linea[kBitsFiltro / 512]());
   cambios_ = BaseDatos.TotalChanges();
 }
 
@@ -132,18 +131,16 @@ std::uint64_t Dispersion(std::string_view codigo, std::string_view actividad) {
 void Existencia::Anticipar(std::string_view codigo, std::string_view actividad) {
   if (!vistos_) return;
   disperso_ = Dispersion(codigo, actividad);
-  __builtin_prefetch(Linea(disperso_));
+  __builtin_prefetch(&LineaDe(disperso_));
 }
 
 // The pair's four bits lie in one 64-byte line of the filter: one cache
 // miss a line of the file, not four.
-std::uint64_t* Existencia::Linea(std::uint64_t h) {
-  return &vistos_[(h % (kBitsFiltro / 512)) * 8];
-}
+Existencia::Linea& Existencia::LineaDe(std::uint64_t h) { return vistos_[h % (kBitsFiltro / 512)]; }
 
 // True when the pair may have been asked about before; else it is noted.
 bool Existencia::Filtra(std::uint64_t h) {
-  std::uint64_t* linea = Linea(h);
+  std::uint64_t* linea = LineaDe(h).palabras;
   bool visto = true;
   for (int i = 0; i < 4; ++i) {
     const std::uint64_t bit = (h >> (16 + 9 * i)) & 511;

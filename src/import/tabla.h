@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -46,13 +45,17 @@ class Existencia {
   bool Existe(std::string_view codigo, std::string_view actividad);
 
  private:
-  std::uint64_t* Linea(std::uint64_t disperso);
+  // One cache line of the filter.
+  struct alignas(64) Linea {
+    std::uint64_t palabras[8];
+  };
+  Linea& LineaDe(std::uint64_t disperso);
   bool Filtra(std::uint64_t disperso);
 
   Database& base_;
   const bool por_indice_;  // one of the table's indexes answers the query
   Statement& consulta_;
-  std::unique_ptr<std::uint64_t[], void (*)(void*)> vistos_{nullptr, &std::free};
+  std::unique_ptr<Linea[]> vistos_;
   std::int64_t cambios_ = 0;    // the connection's changes when last asked
   bool ultima_nueva_ = false;   // the last answer was "not there"
   std::uint64_t disperso_ = 0;  // the hash of the pair last anticipated
