@@ -4,7 +4,9 @@
 // moment the program shows a message on standard output or error (a write to
 // them, or a flush of stdio's), so that a test can rebuild
 // what a power cut at any point would leave. It can also make one of those
-// calls fail, as a failing disk would.
+// calls fail, as a failing disk would. Every process that loads it writes to
+// the same log: under Wine, the program and Wine's server, which opens the
+// files and hands their descriptors over.
 //   QUELVAR_REGISTRO          the log to write (nothing is done without it)
 //   QUELVAR_REGISTRO_CARPETA  the folder whose files are watched, absolute
 //   QUELVAR_REGISTRO_OMITIR   a file's name, or "." for the folder: its syncs
