@@ -34,7 +34,11 @@ int main(int argc, char** argv) {
   }
   std::ofstream(argv[2]).put('x');
   std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
+  // Its commit waits for readers, as other programs' do: a program waiting
+  // for this lock holds a read lock for an instant each time it tries.
+  sqlite3_busy_timeout(db, 10000);
   const int rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) std::fprintf(stderr, "otro_usuario: COMMIT: %s\n", sqlite3_errmsg(db));
   sqlite3_close(db);
   return rc == SQLITE_OK ? 0 : 1;
 }
