@@ -11,6 +11,9 @@
 //   QUELVAR_REGISTRO_CARPETA  the folder whose files are watched, absolute
 //   QUELVAR_REGISTRO_OMITIR   a file's name, or "." for the folder: its syncs
 //                             do nothing and are not written down
+//   QUELVAR_REGISTRO_MENSAJE  the text that marks a message on standard
+//                             error (Wine's trace of a message box): other
+//                             writes there (Wine's own notices) are none
 //   QUELVAR_FALLA             "N:una" the Nth changing call fails (EIO);
 //                             "N:siempre" it and every later one fail;
 //                             "N:lleno" every write from the Nth on finds the
@@ -24,6 +27,7 @@
 #include <fcntl.h>
 #include <stdarg.h>
 #include <stdio.h>
+#include <stdio_ext.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -63,10 +67,12 @@ int log_fd = -2;  // -2: not set up yet; -1: nothing to do
 char folder[4096];
 size_t folder_len = 0;
 const char* omit = nullptr;
+const char* message_mark = nullptr;
 long fail_at = 0;
 char fail_mode[16] = {};
 long calls = 0;           // changing calls so far
 struct stat std_stat[3];  // standard output's and error's files, as first seen
+                          // (their sizes as of the last flush)
 bool std_known[3];
 
 WriteFn real_write;
@@ -85,6 +91,7 @@ void SetUp() {
   if (realpath(where, folder) == nullptr) snprintf(folder, sizeof folder, "%s", where);
   folder_len = strlen(folder);
   omit = getenv("QUELVAR_REGISTRO_OMITIR");
+  message_mark = getenv("QUELVAR_REGISTRO_MENSAJE");
   if (const char* f = getenv("QUELVAR_FALLA")) {
     sscanf(f, "%ld:%15s", &fail_at, fail_mode);
   }
@@ -205,6 +212,11 @@ mode_t ModeOf(int flags, va_list args) {
   return (flags & (O_CREAT | O_TMPFILE)) != 0 ? static_cast<mode_t>(va_arg(args, int)) : 0;
 }
 
+off_t SizeOf(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 ? st.st_size : 0;
+}
+
 // 1 or 2 when `fd` writes where the process's standard output or error
 // goes (Wine writes them through descriptors of its own), else 0.
 int ShownOn(int fd) {
@@ -221,11 +233,18 @@ int ShownOn(int fd) {
   return 0;
 }
 
+// Whether a write to standard error is one of the program's messages: all
+// are, unless QUELVAR_REGISTRO_MENSAJE names the text that marks them.
+bool Speaks(const void* data, size_t size) {
+  return message_mark == nullptr ||
+         memmem(data, size, message_mark, strlen(message_mark)) != nullptr;
+}
+
 ssize_t DoWrite(int fd, const void* data, size_t size, off_t at, bool positioned) {
   SetUp();
   static auto real_pwrite = Next<PwriteFn>("pwrite64");
   Watched* w = Of(fd);
-  if (const int shown = ShownOn(fd); shown != 0) {
+  if (const int shown = ShownOn(fd); shown != 0 && (shown == 1 || Speaks(data, size))) {
     const ssize_t n = positioned ? real_pwrite(fd, data, size, at) : real_write(fd, data, size);
     char header[64];
     snprintf(header, sizeof header, "M %d %zu\n", shown, n > 0 ? static_cast<size_t>(n) : 0);
@@ -379,14 +398,24 @@ int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned f
 }
 // The program shows each message with a flush of standard output or error,
 // whose write stdio makes inside itself: the moment is marked on entry,
-// before the text can be seen.
+// before the text can be seen. A flush shows something when it has text to
+// write, or when stdio wrote it already (standard error has no buffer): the
+// file grew since last seen. An empty one (Wine 10 makes some as it starts)
+// shows nothing.
 int fflush(FILE* stream) {
   SetUp();
   static auto real = Next<int (*)(FILE*)>("fflush");
-  if (log_fd >= 0 && (stream == stdout || stream == stderr)) {
-    Log(stream == stdout ? "M 1 0\n" : "M 2 0\n");
+  if (log_fd < 0 || (stream != stdout && stream != stderr) ||
+      (stream == stderr && message_mark != nullptr)) {
+    return real(stream);
   }
-  return real(stream);
+  const int fd = stream == stdout ? 1 : 2;
+  if (__fpending(stream) > 0 || SizeOf(fd) > std_stat[fd].st_size) {
+    Log(fd == 1 ? "M 1 0\n" : "M 2 0\n");
+  }
+  const int rc = real(stream);
+  std_stat[fd].st_size = SizeOf(fd);
+  return rc;
 }
 int close(int fd) {
   SetUp();

@@ -415,11 +415,15 @@ TEST_F(CorteDeLuz, ARunThatSkipsASyncIsCaught) {
 // message box marks the messages. Judged as on NTFS, which keeps a folder's
 // changes only as part of a file's flush (Windows has no folder sync).
 // Runs where QUELVAR_WINDOWS names the Windows build (make test-windows).
+// Only the trace of a message box counts as a message on standard error, not
+// Wine's own notices there.
 class CorteDeLuzWindows : public CorteDeLuz {
  protected:
   CorteDeLuzWindows()
       : CorteDeLuz(QUELVAR_WINE_LAUNCHER,
-                   {{"WINEDEBUG=-all,trace+dialog", "WINEPREFIX=" + Build() + "/wine"}, true}) {}
+                   {{"WINEDEBUG=-all,trace+dialog", "QUELVAR_REGISTRO_MENSAJE=trace:dialog",
+                     "WINEPREFIX=" + Build() + "/wine"},
+                    true}) {}
   void SetUp() override {
     if (Build().empty()) GTEST_SKIP() << "QUELVAR_WINDOWS names no Windows build";
     std::filesystem::copy_file(Build() + "/quelvar.exe", p_ / "quelvar.exe");
