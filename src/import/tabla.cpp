@@ -129,9 +129,7 @@ std::uint64_t Dispersion(std::string_view codigo, std::string_view actividad) {
 }  // namespace
 
 void Existencia::Anticipar(std::string_view codigo, std::string_view actividad) {
-  if (!vistos_) return;
-  disperso_ = Dispersion(codigo, actividad);
-  __builtin_prefetch(&LineaDe(disperso_));
+  if (vistos_) __builtin_prefetch(&LineaDe(Dispersion(codigo, actividad)));
 }
 
 // The pair's four bits lie in one 64-byte line of the filter: one cache
@@ -163,7 +161,7 @@ bool Existencia::Existe(std::string_view codigo, std::string_view actividad) {
     cambios_ = cambios;
     if (hechos != 0 && !(hechos == 1 && ultima_nueva_)) vistos_.reset();
   }
-  if (vistos_ && !Filtra(disperso_)) {
+  if (vistos_ && !Filtra(Dispersion(codigo, actividad))) {
     ultima_nueva_ = true;
     return false;
   }

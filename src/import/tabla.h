@@ -39,7 +39,7 @@ bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string
 class Existencia {
  public:
   explicit Existencia(Database& BaseDatos);
-  // Called with each pair before Existe is asked about it: the filter's
+  // May be called with a pair before Existe is asked about it: the filter's
   // memory for the pair is fetched while the line's other checks run.
   void Anticipar(std::string_view codigo, std::string_view actividad);
   bool Existe(std::string_view codigo, std::string_view actividad);
@@ -56,9 +56,8 @@ class Existencia {
   const bool por_indice_;  // one of the table's indexes answers the query
   Statement& consulta_;
   std::unique_ptr<Linea[]> vistos_;
-  std::int64_t cambios_ = 0;    // the connection's changes when last asked
-  bool ultima_nueva_ = false;   // the last answer was "not there"
-  std::uint64_t disperso_ = 0;  // the hash of the pair last anticipated
+  std::int64_t cambios_ = 0;   // the connection's changes when last asked
+  bool ultima_nueva_ = false;  // the last answer was "not there"
 };
 
 // The rate as the insert writes it, whatever the user's locale: a blank (or
