@@ -99,13 +99,18 @@ timed_finish() {
   [ "$waited" -le "$3" ] || fail "waited $waited ms, more than $3 ms"
   echo "  $4: waited until $waited ms after the start"
 }
-for mode in escritura lectura; do
+# The program started on a one-line file with another user holding the base
+# for $1 ms ($2: escritura or lectura); $started is when.
+start_held() {
   folder
   database
   printf '1\xacUno\xac100\xac\r\n' >"$work/app/Actividades.txt"
-  hold 5000 "$mode"
+  hold "$1" "$2"
   started=$(($(date +%s%N) / 1000000))
   start
+}
+for mode in escritura lectura; do
+  start_held 5000 "$mode"
   notice Quelvar "windows-espera-$mode-1-aviso" 10
   answer Quelvar "windows-espera-$mode-2-informe"
   answer Quelvar "windows-espera-$mode-3-fin"
@@ -117,12 +122,7 @@ done
 # Held past the wait: a write is a failed connection (no Act.log), a read
 # fails the commit; the table as it was either way.
 for mode in escritura lectura; do
-  folder
-  database
-  printf '1\xacUno\xac100\xac\r\n' >"$work/app/Actividades.txt"
-  hold 40000 "$mode"
-  started=$(($(date +%s%N) / 1000000))
-  start
+  start_held 40000 "$mode"
   notice Quelvar "windows-ocupada-$mode-1-aviso" 25
   if [ "$mode" = escritura ]; then
     answer Quelvar windows-ocupada-escritura-2-sin-conexion
