@@ -36,9 +36,7 @@ class DesktopEnv final : public TerminalEnv {
 
   void ShowFailureNotice(const Failure& failure) override {
     TerminalEnv::ShowFailureNotice(failure);
-    const std::string text =
-        "Error " + std::to_string(failure.number()) + ": " + failure.description();
-    ventanas_.dialogo(text.c_str(), "dialog-error", std::string(kAppTitle).c_str());
+    ventanas_.dialogo(NoticeText(failure).c_str(), "dialog-error", std::string(kAppTitle).c_str());
   }
 
   void ShowWaitNotice(std::string_view text) override {

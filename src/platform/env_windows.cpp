@@ -1,7 +1,6 @@
 // The real platform on Windows: every message is a message box; nothing is
 // ever written to a console, which a program of the graphical subsystem does
 // not have.
-#include <optional>
 
 #include "platform/system_env.h"
 #include "platform/windows_text.h"
@@ -103,7 +102,7 @@ class WaitWindow {
   HFONT font_ = nullptr;
 };
 
-class WindowsEnv final : public Env {
+class WindowsEnv final : public SystemEnv {
  public:
   void ShowMessage(std::string_view text, Icon icon, std::string_view title) override {
     Box(text, title,
@@ -113,8 +112,7 @@ class WindowsEnv final : public Env {
   }
 
   void ShowFailureNotice(const Failure& failure) override {
-    Box("Error " + std::to_string(failure.number()) + ": " + failure.description(), kAppTitle,
-        MB_ICONERROR);
+    Box(NoticeText(failure), kAppTitle, MB_ICONERROR);
   }
 
   // The wait cursor shows only over a window of the program's own, and the
@@ -131,53 +129,29 @@ class WindowsEnv final : public Env {
   }
   void HideWaitNotice() override { wait_window_.Hide(); }
 
-  std::string AppPath() override {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-      const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-      if (n == 0) throw LastErrorFailure("GetModuleFileNameW");
-      if (n < path.size()) {
-        path.resize(n);
-        break;
-      }
-      path.resize(path.size() * 2);
-    }
-    return Utf8(path.substr(0, path.find_last_of(L"\\/")));
-  }
-
-  std::unique_ptr<LineReader> OpenForInput(const std::string& path,
-                                           std::size_t held_characters) override {
-    return OpenFileForInput(path, held_characters);
-  }
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
-                                            const TextFormat& format) override {
-    return OpenFileForOutput(path, format);
-  }
-
-  // The user's decimal separator, read once per run.
-  const NumberFormat& RegionalSettings() override {
-    if (!number_format_) {
-      number_format_.emplace();
-      wchar_t decimal[8] = {};
-      if (::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, decimal, 8) > 1) {
-        number_format_->decimal_separator = Utf8(decimal);
-      }
-    }
-    return *number_format_;
-  }
-
-  DBEngine& Engine() override {
-    if (!engine_) engine_ = NewSqlCipherEngine();
-    return *engine_;
-  }
-
  private:
-  std::optional<NumberFormat> number_format_;
-  std::unique_ptr<DBEngine> engine_;
   WaitWindow wait_window_;
 };
 
 }  // namespace
+
+std::optional<std::string> ExecutablePath(std::size_t capacity) {
+  std::wstring path(capacity, L'\0');
+  const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+  if (n == 0) throw LastErrorFailure("GetModuleFileNameW");
+  if (n >= path.size()) return std::nullopt;
+  path.resize(n);
+  return Utf8(path);
+}
+
+NumberFormat UserNumberFormat() {
+  NumberFormat format;
+  wchar_t decimal[8] = {};
+  if (::GetLocaleInfoEx(LOCALE_NAME_USER_DEFAULT, LOCALE_SDECIMAL, decimal, 8) > 1) {
+    format.decimal_separator = Utf8(decimal);
+  }
+  return format;
+}
 
 void SetUpProcess() {
   // Nothing is written to standard streams on Windows; a box never fails

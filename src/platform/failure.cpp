@@ -38,4 +38,8 @@ Failure FileFailure(int errno_value, const std::string& path) {
   }
 }
 
+std::string NoticeText(const Failure& failure) {
+  return "Error " + std::to_string(failure.number()) + ": " + failure.description();
+}
+
 }  // namespace quelvar

@@ -30,4 +30,7 @@ Failure OutOfMemoryFailure();
 // A failed system call on `path`, from its errno value.
 Failure FileFailure(int errno_value, const std::string& path);
 
+// What the failure notice says, on every platform: "Error <number>: <description>".
+std::string NoticeText(const Failure& failure);
+
 }  // namespace quelvar

@@ -9,8 +9,10 @@ namespace quelvar {
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+inline constexpr std::string_view kPathSeparators = "\\/";  // either ends a folder's name
 #else
 inline constexpr char kPathSeparator = '/';
+inline constexpr std::string_view kPathSeparators = "/";
 #endif
 
 // A file name joined to a folder with the platform's path separator.

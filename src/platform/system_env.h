@@ -1,12 +1,45 @@
-// The real platform, whichever the program was built for.
+// The real platform, whichever the program was built for: what every system
+// shares, written once, and what each system's own files supply.
 #pragma once
 
+#include <cstddef>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/env.h"
 
 namespace quelvar {
+
+// The shared part of the real platforms' Env: the application folder, text
+// files on disk, the user's number format read once per run, the engine
+// made on first use. Each system's Env adds how it tells the user things.
+class SystemEnv : public Env {
+ public:
+  std::string AppPath() override;
+  std::unique_ptr<LineReader> OpenForInput(const std::string& path,
+                                           std::size_t held_characters) override;
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
+                                            const TextFormat& format) override;
+  const NumberFormat& RegionalSettings() override;
+  DBEngine& Engine() override;
+
+ private:
+  std::optional<NumberFormat> number_format_;
+  std::unique_ptr<DBEngine> engine_;
+};
+
+// The folder that holds the running executable, links resolved, without a
+// trailing separator.
+std::string ExecutableFolder();
+
+// Each system's own, beside the Env it makes:
+// the running executable's path, or nothing when it is longer than
+// `capacity` characters;
+std::optional<std::string> ExecutablePath(std::size_t capacity);
+// the user's decimal separator, from the system's regional settings.
+NumberFormat UserNumberFormat();
 
 // First thing in the program, so that it runs however it was started. On
 // Linux, standard input, output or error that was closed is opened on

@@ -2,23 +2,16 @@
 #pragma once
 
 #include <chrono>
-#include <memory>
-#include <optional>
-#include <string>
 
-#include "platform/env.h"
+#include "platform/system_env.h"
 
 namespace quelvar {
-
-// The folder that holds the running executable, links resolved, without a
-// trailing separator.
-std::string ExecutableFolder();
 
 // Message boxes become lines on standard output ("<title>: <text>") that wait
 // for nobody, so the program also runs unattended from scripts; the failure
 // notice goes to standard error. While the pointer is the hourglass and
 // standard error is a terminal, one live progress line stands there.
-class TerminalEnv : public Env {
+class TerminalEnv : public SystemEnv {
  public:
   TerminalEnv();
 
@@ -29,13 +22,6 @@ class TerminalEnv : public Env {
   // The notice is a line on standard output, as a message is.
   void ShowWaitNotice(std::string_view text) override;
   void HideWaitNotice() override;
-  std::string AppPath() override;
-  std::unique_ptr<LineReader> OpenForInput(const std::string& path,
-                                           std::size_t held_characters) override;
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
-                                            const TextFormat& format) override;
-  const NumberFormat& RegionalSettings() override;
-  DBEngine& Engine() override;
 
  private:
   void EraseProgress();
@@ -46,8 +32,6 @@ class TerminalEnv : public Env {
   bool waiting_ = false;
   unsigned calls_ = 0;
   std::chrono::steady_clock::time_point last_draw_{};
-  std::optional<NumberFormat> number_format_;
-  std::unique_ptr<DBEngine> engine_;
 };
 
 }  // namespace quelvar
