@@ -101,11 +101,12 @@ class DBEngine {
   // time-out that comes sooner ends the wait sooner.
   virtual void SetLockWait(std::chrono::milliseconds bound, LockWaitListener* listener) = 0;
   // Opens an existing database file; never creates one. `connect` may carry
-  // the password as ";pwd=...". The open fails when the password is wrong,
-  // the file is no database (an empty one included), it cannot be opened as
-  // `read_only` asks, or, opened for writing, its folder takes no new files
-  // (the engine's journal). Another user's lock (as while that user commits)
-  // is waited for up to the lock wait; one held longer fails the open.
+  // the password as ";pwd=...". `exclusive` and `read_only` are the open mode
+  // as the engine's users know it; only the program's own, shared and
+  // read-write (false, false), is built. The open fails when the password is
+  // wrong, the file is no database (an empty one included), it cannot be
+  // written, or its folder takes no new files (the engine's journal). Another user's lock (as while
+  // that user commits) is waited for up to the lock wait; one held longer fails the open.
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive,
                                                  bool read_only, std::string_view connect) = 0;
   // Creates a new database file, encrypted under the password of `connect`,

@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/commit_watch.h"
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/file_system.h"
@@ -100,152 +101,6 @@ struct LockWait {
   std::chrono::milliseconds bound{5000};
   LockWaitListener* listener = nullptr;
 };
-
-// What one COMMIT did to the files, as the layer below sees it. The journal
-// mode is TRUNCATE: a transaction takes effect when its journal is cut to
-// nothing. A failure before that leaves the journal to roll the transaction
-// back, and SQLite may do so at once, cutting the journal as well: so it is
-// the order of events that tells, not the journal's final state.
-struct CommitWatch {
-  bool failed = false;       // a write, truncation or sync failed
-  bool took_effect = false;  // the journal was cut to nothing before any failure
-};
-
-// The engine's files, through a thin layer over the system's own (unix or
-// win32) that hands every call down and only watches a COMMIT.
-struct WatchedFile {
-  sqlite3_file base;  // first: SQLite sees this
-  sqlite3_file* real;
-  bool journal;
-  CommitWatch* watch;  // set for the length of a COMMIT
-};
-
-WatchedFile* Watched(sqlite3_file* f) { return reinterpret_cast<WatchedFile*>(f); }
-sqlite3_file* Real(sqlite3_file* f) { return Watched(f)->real; }
-
-int Noted(sqlite3_file* f, int rc) {
-  if (rc != SQLITE_OK && Watched(f)->watch != nullptr) Watched(f)->watch->failed = true;
-  return rc;
-}
-
-const sqlite3_io_methods kWatchedMethods = {
-    3,
-    [](sqlite3_file* f) {
-      const int rc = Real(f)->pMethods->xClose(Real(f));
-      Watched(f)->watch = nullptr;
-      return rc;
-    },
-    [](sqlite3_file* f, void* out, int n, sqlite3_int64 at) {
-      return Real(f)->pMethods->xRead(Real(f), out, n, at);
-    },
-    [](sqlite3_file* f, const void* in, int n, sqlite3_int64 at) {
-      return Noted(f, Real(f)->pMethods->xWrite(Real(f), in, n, at));
-    },
-    [](sqlite3_file* f, sqlite3_int64 size) {
-      const int rc = Noted(f, Real(f)->pMethods->xTruncate(Real(f), size));
-      CommitWatch* w = Watched(f)->watch;
-      if (rc == SQLITE_OK && w != nullptr && Watched(f)->journal && size == 0 && !w->failed) {
-        w->took_effect = true;
-      }
-      return rc;
-    },
-    [](sqlite3_file* f, int flags) { return Noted(f, Real(f)->pMethods->xSync(Real(f), flags)); },
-    [](sqlite3_file* f, sqlite3_int64* size) {
-      return Real(f)->pMethods->xFileSize(Real(f), size);
-    },
-    [](sqlite3_file* f, int lock) { return Real(f)->pMethods->xLock(Real(f), lock); },
-    [](sqlite3_file* f, int lock) { return Real(f)->pMethods->xUnlock(Real(f), lock); },
-    [](sqlite3_file* f, int* out) { return Real(f)->pMethods->xCheckReservedLock(Real(f), out); },
-    [](sqlite3_file* f, int op, void* arg) {
-      return Real(f)->pMethods->xFileControl(Real(f), op, arg);
-    },
-    [](sqlite3_file* f) { return Real(f)->pMethods->xSectorSize(Real(f)); },
-    [](sqlite3_file* f) { return Real(f)->pMethods->xDeviceCharacteristics(Real(f)); },
-    // Shared memory and memory mapping are not used by a rollback journal
-    // without mmap; handed down all the same where the system has them.
-    [](sqlite3_file* f, int page, int size, int extend, void volatile** out) {
-      const sqlite3_io_methods* m = Real(f)->pMethods;
-      return m->iVersion >= 2 ? m->xShmMap(Real(f), page, size, extend, out) : SQLITE_IOERR;
-    },
-    [](sqlite3_file* f, int offset, int n, int flags) {
-      const sqlite3_io_methods* m = Real(f)->pMethods;
-      return m->iVersion >= 2 ? m->xShmLock(Real(f), offset, n, flags) : SQLITE_IOERR;
-    },
-    [](sqlite3_file* f) {
-      const sqlite3_io_methods* m = Real(f)->pMethods;
-      if (m->iVersion >= 2) m->xShmBarrier(Real(f));
-    },
-    [](sqlite3_file* f, int remove) {
-      const sqlite3_io_methods* m = Real(f)->pMethods;
-      return m->iVersion >= 2 ? m->xShmUnmap(Real(f), remove) : SQLITE_OK;
-    },
-    [](sqlite3_file* f, sqlite3_int64 at, int n, void** out) {
-      const sqlite3_io_methods* m = Real(f)->pMethods;
-      if (m->iVersion >= 3) return m->xFetch(Real(f), at, n, out);
-      *out = nullptr;
-      return SQLITE_OK;
-    },
-    [](sqlite3_file* f, sqlite3_int64 at, void* p) {
-      const sqlite3_io_methods* m = Real(f)->pMethods;
-      return m->iVersion >= 3 ? m->xUnfetch(Real(f), at, p) : SQLITE_OK;
-    },
-};
-
-sqlite3_vfs* System(sqlite3_vfs* v) { return static_cast<sqlite3_vfs*>(v->pAppData); }
-
-// The system's VFS under another name, its files watched.
-sqlite3_vfs MakeWatchingVfs() {
-  sqlite3_vfs* system = sqlite3_vfs_find(nullptr);
-  sqlite3_vfs v{};
-  v.iVersion = 2;
-  v.szOsFile = static_cast<int>(sizeof(WatchedFile)) + system->szOsFile;
-  v.mxPathname = system->mxPathname;
-  v.zName = "quelvar";
-  v.pAppData = system;
-  v.xOpen = [](sqlite3_vfs* self, const char* name, sqlite3_file* f, int flags, int* out) {
-    WatchedFile* w = Watched(f);
-    w->real = reinterpret_cast<sqlite3_file*>(w + 1);
-    w->journal = (flags & SQLITE_OPEN_MAIN_JOURNAL) != 0;
-    w->watch = nullptr;
-    w->real->pMethods = nullptr;
-    const int rc = System(self)->xOpen(System(self), name, w->real, flags, out);
-    if (rc != SQLITE_OK && w->real->pMethods != nullptr) w->real->pMethods->xClose(w->real);
-    w->base.pMethods = rc == SQLITE_OK ? &kWatchedMethods : nullptr;
-    return rc;
-  };
-  v.xDelete = [](sqlite3_vfs* self, const char* name, int sync) {
-    return System(self)->xDelete(System(self), name, sync);
-  };
-  v.xAccess = [](sqlite3_vfs* self, const char* name, int flags, int* out) {
-    return System(self)->xAccess(System(self), name, flags, out);
-  };
-  v.xFullPathname = [](sqlite3_vfs* self, const char* name, int n, char* out) {
-    return System(self)->xFullPathname(System(self), name, n, out);
-  };
-  v.xRandomness = [](sqlite3_vfs* self, int n, char* out) {
-    return System(self)->xRandomness(System(self), n, out);
-  };
-  v.xSleep = [](sqlite3_vfs* self, int microseconds) {
-    return System(self)->xSleep(System(self), microseconds);
-  };
-  v.xCurrentTime = [](sqlite3_vfs* self, double* out) {
-    return System(self)->xCurrentTime(System(self), out);
-  };
-  v.xGetLastError = [](sqlite3_vfs* self, int n, char* out) {
-    return System(self)->xGetLastError(System(self), n, out);
-  };
-  v.xCurrentTimeInt64 = [](sqlite3_vfs* self, sqlite3_int64* out) {
-    return System(self)->xCurrentTimeInt64(System(self), out);
-  };
-  return v;
-}
-
-// The name to open files under.
-const char* WatchingVfsName() {
-  static sqlite3_vfs vfs = MakeWatchingVfs();
-  static const int registered = sqlite3_vfs_register(&vfs, 0);
-  return registered == SQLITE_OK ? vfs.zName : nullptr;
-}
 
 // What a connection's statements share.
 struct Connection {
@@ -435,13 +290,14 @@ class SqlDatabase final : public Database {
     c_.in_transaction = true;
   }
   void CommitTrans() override {
-    CommitWatch watch;
-    Watch(&watch);
-    c_.committing = true;
-    const int rc = TryExecute("COMMIT");
-    c_.committing = false;
-    Watch(nullptr);
-    c_.committed = rc == SQLITE_OK || watch.took_effect;
+    int rc;
+    {
+      CommitWatch watch(c_.db);
+      c_.committing = true;
+      rc = TryExecute("COMMIT");
+      c_.committing = false;
+      c_.committed = rc == SQLITE_OK || watch.took_effect();
+    }
     if (!c_.committed) c_.Fail(rc);  // rolled back, or still open (another user's lock)
     c_.in_transaction = false;
     if (rc != SQLITE_OK) throw EngineFailure(rc, c_.db);
@@ -479,16 +335,6 @@ class SqlDatabase final : public Database {
                                            nullptr, nullptr);
     if (rc != SQLITE_OK) c_.Fail(rc);
     return {AffinityOf(type != nullptr ? type : ""), collation != nullptr ? collation : "BINARY"};
-  }
-
-  // Points the files of the transaction (the database and its journal) at
-  // `watch`, or at nothing.
-  void Watch(CommitWatch* watch) {
-    for (int op : {SQLITE_FCNTL_FILE_POINTER, SQLITE_FCNTL_JOURNAL_POINTER}) {
-      sqlite3_file* f = nullptr;
-      sqlite3_file_control(c_.db, "main", op, &f);
-      if (f != nullptr && f->pMethods == &kWatchedMethods) Watched(f)->watch = watch;
-    }
   }
 
   bool ReadOnly() const { return sqlite3_db_readonly(c_.db, "main") == 1; }
@@ -575,16 +421,15 @@ class SqlCipherEngine final : public DBEngine {
     lock_wait_ = {bound, listener};
   }
 
-  std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive, bool read_only,
+  // Shared and read-write, the one mode the program opens a base in.
+  std::unique_ptr<Database> OpenDatabase(const std::string& name, bool, bool,
                                          std::string_view connect) override {
-    auto db = OpenInItsFormat(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE,
-                              connect, lock_wait_);
+    auto db = OpenInItsFormat(name, SQLITE_OPEN_READWRITE, connect, lock_wait_);
     // SQLite quietly falls back to read-only when the file is not writable;
     // a run that must write is better refused here than at its first write.
     // Likewise a folder that takes no new file, where the journal that
     // every write needs cannot be made.
-    if (!read_only && (db->ReadOnly() || !FolderTakesNewFiles(name))) db->Fail(SQLITE_READONLY);
-    if (exclusive) db->Execute("PRAGMA locking_mode = EXCLUSIVE");
+    if (db->ReadOnly() || !FolderTakesNewFiles(name)) db->Fail(SQLITE_READONLY);
     // SQLite takes an empty file for an empty database; nobody made it one.
     if (db->PageCount() == 0) db->Fail(SQLITE_NOTADB);
     // A commit that stays through a power cut, on Linux and Windows alike:

@@ -87,8 +87,7 @@ class Borrowed final : public Database {
 
 std::unique_ptr<Database> SharedEngine::OpenDatabase(const std::string& name, bool exclusive,
                                                      bool read_only, std::string_view connect) {
-  const std::string key =
-      name + (exclusive ? "|x|" : "|s|") + (read_only ? "r|" : "w|") + std::string(connect);
+  const std::string key = name + "|" + std::string(connect);
   auto it = open_.find(key);
   if (it == open_.end()) {
     it = open_.emplace(key, engine_->OpenDatabase(name, exclusive, read_only, connect)).first;
