@@ -208,6 +208,8 @@ void Utf16Check::Feed(std::string_view bytes) {
     odd_ = false;
     const auto second = static_cast<unsigned char>(bytes[i]);
     const unsigned unit = big_endian_ ? (first_ << 8 | second) : (second << 8 | first_);
+    cr_ = cr_ || unit == '\r';
+    lf_ = lf_ || unit == '\n';
     const bool high = unit >= 0xD800 && unit < 0xDC00;
     const bool low = unit >= 0xDC00 && unit < 0xE000;
     if (high_surrogate_ ? !low : low) valid_ = false;

@@ -37,15 +37,20 @@ class Utf8Check {
 };
 
 // Checks, a piece at a time, that bytes are valid UTF-16: whole code units,
-// every surrogate in a pair.
+// every surrogate in a pair. Notes too which line ends it holds.
 class Utf16Check {
  public:
   explicit Utf16Check(bool big_endian) : big_endian_(big_endian) {}
   void Feed(std::string_view bytes);
   bool Valid() const { return valid_ && !odd_ && !high_surrogate_; }
+  bool big_endian() const { return big_endian_; }
+  bool cr() const { return cr_; }  // a CR unit was fed
+  bool lf() const { return lf_; }
 
  private:
   bool big_endian_;
+  bool cr_ = false;
+  bool lf_ = false;
   bool valid_ = true;
   bool odd_ = false;  // half a code unit held in `first_`
   unsigned char first_ = 0;

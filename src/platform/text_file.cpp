@@ -7,31 +7,6 @@
 #include "platform/failure.h"
 
 namespace quelvar {
-namespace {
-
-bool StartsWith(std::string_view bytes, std::string_view mark) {
-  return bytes.substr(0, mark.size()) == mark;
-}
-
-constexpr std::string_view kMarkUtf8 = "\xEF\xBB\xBF";
-constexpr std::string_view kMarkUtf16LE = "\xFF\xFE";
-constexpr std::string_view kMarkUtf16BE = "\xFE\xFF";
-
-std::string_view MarkOf(TextEncoding encoding) {
-  switch (encoding) {
-    case TextEncoding::kUtf8:
-      return kMarkUtf8;
-    case TextEncoding::kUtf16LE:
-      return kMarkUtf16LE;
-    case TextEncoding::kUtf16BE:
-      return kMarkUtf16BE;
-    case TextEncoding::kWindows1252:
-      break;
-  }
-  return {};
-}
-
-}  // namespace
 
 LineReader::LineReader(std::unique_ptr<ByteSource> source, std::size_t held_characters,
                        std::size_t buffer_size)
@@ -50,73 +25,17 @@ LineReader::LineReader(std::unique_ptr<ByteSource> source, std::size_t held_char
 }
 
 void LineReader::Examine() {
-  Utf8Check utf8;
-  std::unique_ptr<Utf16Check> utf16;  // when the file starts with a UTF-16 mark
-  bool big_endian = false;
-  std::string start;  // the file's first three bytes, for the marks
-  bool cr = false;
-  bool lf = false;
-  bool terminator = false;  // C2 AC, the UTF-8 "¬"
-  char before = 0;          // the last byte of the previous chunk
-  bool cr16 = false;
-  bool lf16 = false;
-  char first = 0;           // the first byte of a UTF-16 unit
-  std::uint64_t total = 0;  // the bytes before this chunk
-  for (;;) {
-    const std::size_t n = source_->Read(buffer_.data(), buffer_.size());
-    if (n == 0) break;
-    const char* chunk = buffer_.data();
-    const std::string_view bytes(chunk, n);
-
-    const bool had_two = start.size() >= 2;
-    start.append(bytes.substr(0, 3 - std::min<std::size_t>(start.size(), 3)));
-    if (!had_two && start.size() >= 2 &&
-        (StartsWith(start, kMarkUtf16LE) || StartsWith(start, kMarkUtf16BE))) {
-      big_endian = StartsWith(start, kMarkUtf16BE);
-      utf16 = std::make_unique<Utf16Check>(big_endian);
-    }
-
-    utf8.Feed(bytes);
-    cr = cr || bytes.find('\r') != std::string_view::npos;
-    lf = lf || bytes.find('\n') != std::string_view::npos;
-    for (std::size_t ac = 0; !terminator && (ac = bytes.find('\xAC', ac)) != bytes.npos; ++ac) {
-      terminator = (ac == 0 ? before : bytes[ac - 1]) == '\xC2';
-    }
-    before = bytes.back();
-
-    // Past the mark, UTF-16 units lie at even offsets of the file.
-    for (std::size_t i = 0; utf16 && i < n; ++i) {
-      const std::uint64_t at = total + i;
-      if (at < 2) continue;
-      utf16->Feed(bytes.substr(i, 1));
-      if (at % 2 == 0) {
-        first = bytes[i];
-        continue;
-      }
-      const char high = big_endian ? first : bytes[i];
-      const char low = big_endian ? bytes[i] : first;
-      cr16 = cr16 || (high == 0 && low == '\r');
-      lf16 = lf16 || (high == 0 && low == '\n');
-    }
-    total += n;
+  TextFormatDetector detector;
+  for (std::size_t n; (n = source_->Read(buffer_.data(), buffer_.size())) > 0;) {
+    detector.Feed(std::string_view(buffer_.data(), n));
   }
-
-  if (utf16 && utf16->Valid()) {
-    format_.encoding = big_endian ? TextEncoding::kUtf16BE : TextEncoding::kUtf16LE;
-    format_.byte_order_mark = true;
-    format_.lf_line_ends = !cr16 && lf16;
+  format_ = detector.Verdict();
+  if (format_.encoding == TextEncoding::kUtf16LE || format_.encoding == TextEncoding::kUtf16BE) {
     unit_ = 2;
-  } else {
-    if (utf8.Valid() && (StartsWith(start, kMarkUtf8) || terminator)) {
-      format_.encoding = TextEncoding::kUtf8;
-      format_.byte_order_mark = StartsWith(start, kMarkUtf8);
-    }
-    format_.lf_line_ends = !cr && lf;
   }
-
   source_->Rewind();
   if (format_.byte_order_mark) {
-    const std::size_t mark = MarkOf(format_.encoding).size();
+    const std::size_t mark = ByteOrderMark(format_.encoding).size();
     Have(mark);
     pos_ += mark;
   }
@@ -226,7 +145,7 @@ void LineReader::CopyLine(const Line& line, LineWriter& writer) {
 LineWriter::LineWriter(std::unique_ptr<ByteSink> sink, const TextFormat& format)
     : sink_(std::move(sink)), encoding_(format.encoding) {
   AppendEncoded(encoding_, "\r\n", line_end_);
-  if (format.byte_order_mark) pending_.append(MarkOf(encoding_));
+  if (format.byte_order_mark) pending_.append(ByteOrderMark(encoding_));
 }
 
 LineWriter::~LineWriter() {

@@ -11,16 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/text_encoding.h"
+#include "platform/text_format.h"
 
 namespace quelvar {
-
-// What a file's text is written in, and how its lines end.
-struct TextFormat {
-  TextEncoding encoding = TextEncoding::kWindows1252;
-  bool byte_order_mark = false;
-  bool lf_line_ends = false;  // LF ends a line; otherwise CR LF or a lone CR
-};
 
 // Where a file's bytes come from: the platform's part of reading.
 class ByteSource {
@@ -65,12 +58,9 @@ class LineWriter;
 // characters is held only that far (as text, and as bytes), and copied from
 // the file again when it must be written whole.
 //
-// A regular file is examined once, when the reader is made: it is UTF-16
-// when it starts with the byte-order mark FF FE or FE FF and the rest is
-// valid UTF-16; else UTF-8 when it is valid UTF-8 as a whole and starts with
-// EF BB BF or holds "¬" (C2 AC); else Windows-1252. The mark is no part of
-// the first line. A file that holds no CR and at least one LF has LF line
-// ends: each LF ends a line. Otherwise CR LF or a lone CR ends a line and an
+// A regular file is examined whole once, when the reader is made, for its
+// format (TextFormatDetector); its mark is no part of the first line. With
+// LF line ends each LF ends a line; otherwise CR LF or a lone CR does, and an
 // LF is an ordinary character. Anything that is not a regular file is read
 // as Windows-1252 with CR line ends. Either way, a line end that is the last
 // thing in the file starts no further line.

@@ -70,7 +70,8 @@ TEST(LineReader, SplitsLinesWhateverTheBufferSize) {
 }
 
 // The file is examined whole before its first line: its encoding, its mark
-// and its line ends. Text comes out as UTF-8; the bytes stay as they were.
+// and its line ends, the same however its bytes come. Text comes out as
+// UTF-8; the bytes stay as they were.
 TEST(LineReader, TellsTheEncodingAndLineEndsOfTheWholeFile) {
   const std::string le = U16(TextEncoding::kUtf16LE,
                              "\xEF\xBB\xBF"
@@ -125,7 +126,25 @@ TEST(LineReader, TellsTheEncodingAndLineEndsOfTheWholeFile) {
        false,
        {"ÿþ=Øa" + std::string(1, '\0'), std::string(1, '\0')}},
       {"only a mark", "\xFF\xFE", TextEncoding::kUtf16LE, true, false, {}},
+      {"one cr among lfs", "1\xC2\xAC\n2\r", TextEncoding::kUtf8, false, false, {"1¬\n2"}},
+      {"a utf-16 mark, then half a unit",
+       std::string("\xFF\xFE"
+                   "a\0b",
+                   5),
+       TextEncoding::kWindows1252,
+       false,
+       false,
+       {std::string("ÿþa\0b", 7)}},
   };
+  for (const Case& c : cases) {
+    // Fed a byte at a time, the detector reaches the verdict the whole gives.
+    TextFormatDetector detector;
+    for (char byte : c.content) detector.Feed(std::string_view(&byte, 1));
+    const TextFormat verdict = detector.Verdict();
+    EXPECT_EQ(verdict.encoding, c.encoding) << c.name;
+    EXPECT_EQ(verdict.byte_order_mark, c.mark) << c.name;
+    EXPECT_EQ(verdict.lf_line_ends, c.lf) << c.name;
+  }
   for (std::size_t buffer : {4u, 4096u}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(std::string(c.name) + ", buffer " + std::to_string(buffer));
