@@ -25,11 +25,10 @@ class Foto {
   std::size_t size() const { return filas_.size(); }
   Fila operator[](std::size_t i) const;
 
-  // For tests: rows given directly.
+ private:
   void Agregar(const Fila& fila);
   void Ordenar();
 
- private:
   struct Entrada {
     std::uint64_t inicio;  // in texto_
     std::uint32_t largo[3];

@@ -5,8 +5,6 @@
 #include <cstddef>
 #include <string_view>
 
-#include "platform/env.h"
-
 namespace quelvar {
 
 inline constexpr std::string_view kTerminador = "\xC2\xAC";  // U+00AC
@@ -29,15 +27,5 @@ struct Campos {
 // a line that ends in "¬" gives empty missing fields; any other line that
 // lacks a terminator, and an empty line, fail with numeric overflow.
 void Separar_Campos(std::string_view linea, Campos& campos);
-
-// True for optional blanks, an optional sign, digits with at most one decimal
-// separator of `formato` (one digit at least), an optional exponent and
-// optional blanks.
-bool Es_Numerico(std::string_view texto, const NumberFormat& formato);
-
-// The rate that a rate text stands for: its value divided by 100. Fails with
-// type mismatch for a text that is not numeric and with numeric overflow for
-// one beyond the range of a double.
-double Valor_Alicuota(std::string_view texto, const NumberFormat& formato);
 
 }  // namespace quelvar

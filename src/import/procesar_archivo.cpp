@@ -4,7 +4,9 @@
 #include <new>
 #include <string>
 
+#include "import/alicuota.h"
 #include "import/campos.h"
+#include "import/existencia.h"
 #include "import/tabla.h"
 #include "startup/comprobacion.h"
 #include "startup/form1.h"
@@ -115,8 +117,12 @@ void Form1::Procesar_Archivo() {
         listar();
         break;
       case Veredicto::kAceptada:
-        if (Existe_Registro(campos.codigo, campos.actividad) ||
-            !Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad, revision.alicuota)) {
+        if (Existe_Registro(campos.codigo, campos.actividad)) {
+          listar();
+        } else if (Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad,
+                                     revision.alicuota)) {
+          existencia_->Insertado(campos.codigo, campos.actividad);
+        } else {
           listar();
         }
         break;

@@ -39,6 +39,18 @@ class Statement {
   virtual void Reset() = 0;
 };
 
+// Leaves a statement ready to run again, whatever happens to this run of it.
+class ResetOnExit {
+ public:
+  explicit ResetOnExit(Statement& s) : s_(s) {}
+  ~ResetOnExit() { s_.Reset(); }
+  ResetOnExit(const ResetOnExit&) = delete;
+  ResetOnExit& operator=(const ResetOnExit&) = delete;
+
+ private:
+  Statement& s_;
+};
+
 // How a column compares values: its type affinity (TEXT, NUMERIC, INTEGER,
 // REAL or BLOB) and its collation.
 struct ColumnComparison {

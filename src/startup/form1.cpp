@@ -4,7 +4,7 @@
 #include <new>
 #include <string>
 
-#include "import/tabla.h"
+#include "import/existencia.h"
 #include "startup/comprobacion.h"
 
 namespace quelvar {

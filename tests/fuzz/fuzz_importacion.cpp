@@ -11,6 +11,7 @@
 #include <string>
 
 #include "fuzz/fuzz_check.h"
+#include "import/alicuota.h"
 #include "import/campos.h"
 #include "platform/fake_env.h"
 #include "platform/test_database.h"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_check.h"
+#include "import/alicuota.h"
 #include "import/campos.h"
 #include "platform/failure.h"
 #include "platform/fake_env.h"

@@ -2,12 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <optional>
 
 #include "platform/failure.h"
-#include "platform/fake_env.h"
-#include "startup/form1.h"
 
 namespace quelvar {
 namespace {
@@ -89,101 +86,6 @@ TEST(Separar_Campos, TheThirdTerminatorMustStandAtPosition32766OrEarlier) {
   EXPECT_FALSE(Scan(std::string(32764, 'x') + T).has_value());      // 32765 + 2
   EXPECT_TRUE(Scan(std::string(32763, 'x') + T + T).has_value());   // 32765 + 1
   EXPECT_FALSE(Scan(std::string(32764, 'x') + T + T).has_value());  // 32766 + 1
-}
-
-TEST(Tienecomas, FindsADotAnywhereAndNothingElse) {
-  FakeEnv env("/app");
-  Form1 form(env);
-  for (const char* dotted : {"3.5", ".", "350.", ".350", "1.2.3"}) {
-    EXPECT_TRUE(form.Tienecomas(dotted)) << dotted;
-  }
-  for (const char* plain : {"", "350", "3,5",
-                            "3\xB7"
-                            "5",
-                            "abc"}) {
-    EXPECT_FALSE(form.Tienecomas(plain)) << plain;
-  }
-}
-
-struct RateCase {
-  const char* text;
-  std::string decimal;
-  std::optional<double> rate;  // nothing: not numeric
-};
-
-TEST(Rate, NumericTestAndValueAgreeOnEveryForm) {
-  const std::vector<RateCase> cases = {
-      {"350", ".", 3.5},
-      {"5", ".", 0.05},
-      {"-350", ".", -3.5},
-      {"+350", ".", 3.5},
-      {" 350 ", ".", 3.5},
-      {"  -5  ", ".", -0.05},
-      {"0", ".", 0.0},
-      {"1e3", ".", 10.0},
-      {"25E-1", ",", 0.025},
-      {"1e+2", ".", 1.0},
-      {"3,5", ",", 0.035},
-      {",5", ",", 0.005},
-      {"5,", ",", 0.05},
-      {"3,5", ".", std::nullopt},
-      {"1,000", ",", 0.01},
-      {"1,000,000", ",", std::nullopt},
-      {"", ".", std::nullopt},
-      {"   ", ".", std::nullopt},
-      {"abc", ".", std::nullopt},
-      {"35a", ".", std::nullopt},
-      {"3 5", ".", std::nullopt},
-      {"- 5", ".", std::nullopt},
-      {"--5", ".", std::nullopt},
-      {"1e", ".", std::nullopt},
-      {"e5", ".", std::nullopt},
-      {"1e+", ".", std::nullopt},
-      {",", ",", std::nullopt},
-      {"$5", ".", std::nullopt},
-      {"inf", ".", std::nullopt},
-      {"nan", ".", std::nullopt},
-      {"0x10", ".", std::nullopt},
-      {"\t5", ".", std::nullopt},
-      {"1e-400", ".", 0.0},
-  };
-  for (const RateCase& c : cases) {
-    NumberFormat format{c.decimal};
-    EXPECT_EQ(Es_Numerico(c.text, format), c.rate.has_value()) << c.text;
-    if (c.rate) {
-      EXPECT_EQ(Valor_Alicuota(c.text, format), *c.rate) << c.text;
-    } else {
-      try {
-        Valor_Alicuota(c.text, format);
-        ADD_FAILURE() << c.text << " converted";
-      } catch (const Failure& f) {
-        EXPECT_EQ(f.kind(), FailureKind::kTypeMismatch) << c.text;
-      }
-    }
-  }
-}
-
-TEST(Rate, ValuesBeyondADoubleOverflow) {
-  NumberFormat format;
-  for (std::string text : {std::string(400, '9'), std::string("1e400"), std::string("-2e308"),
-                           std::string("1e99999999999999999999")}) {
-    EXPECT_TRUE(Es_Numerico(text, format));
-    try {
-      Valor_Alicuota(text, format);
-      ADD_FAILURE() << text << " converted";
-    } catch (const Failure& f) {
-      EXPECT_EQ(f.kind(), FailureKind::kOverflow) << text;
-    }
-  }
-  EXPECT_EQ(Valor_Alicuota("1e308", format), 1e306);
-}
-
-TEST(Rate, ConversionIsCorrectlyRounded) {
-  NumberFormat comma{","};
-  EXPECT_EQ(Valor_Alicuota("0,1", comma), 0.1 / 100);
-  EXPECT_EQ(Valor_Alicuota("123456789012345678901234567890", comma),
-            123456789012345678901234567890.0 / 100);
-  EXPECT_EQ(Valor_Alicuota("2,2250738585072014e-306", comma), 2.2250738585072014e-306 / 100);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// The table's statements and the duplicate check that asks it.
 #include "import/tabla.h"
 
 #include <gtest/gtest.h>
@@ -5,8 +6,11 @@
 #include <charconv>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <random>
 
+#include "import/alicuota.h"
+#include "import/existencia.h"
 #include "platform/test_database.h"
 #include "startup/form1.h"
 
@@ -195,47 +199,55 @@ TEST_F(Tabla, RowsInsertedWithoutAskingAreFoundToo) {
   EXPECT_TRUE(Existe("3", "c"));
 }
 
+// Whatever was asked, told or stored before, and in whatever order, every
+// answer is the table's: after rows stored and told, pairs announced and
+// others asked, then a change the check was not told of as it was.
+TEST_F(Tabla, EveryAnswerIsTheTablesWhateverWasToldBefore) {
+  const std::function<void()> changes[] = {
+      [&] { Insertar_Registro(db(), "20", "b", 1); },  // stored, not told
+      [&] { existencia_->Insertado("20", "b"); },      // told, not stored
+      [&] {  // stored and told, and a trigger's row besides
+        ASSERT_TRUE(Insertar_Registro(db(), "21", "a", 1));
+        existencia_->Insertado("21", "a");
+      },
+  };
+  for (const auto& change : changes) {
+    Connect(std::string(kSchema) +
+            "CREATE TRIGGER otra AFTER INSERT ON nomencla WHEN NEW.codigo = '21' "
+            "BEGIN INSERT INTO nomencla VALUES ('20', 'b', 0); END;");
+    Statement& cuenta =
+        db().Prepared("select count(*) from nomencla where codigo = ? and actividad = ?");
+    auto expect_the_tables = [&](const std::string& codigo, const std::string& actividad) {
+      ResetOnExit reinicio(cuenta);
+      cuenta.BindText(1, codigo);
+      cuenta.BindText(2, actividad);
+      ASSERT_EQ(cuenta.Step(), StepResult::kRow);
+      EXPECT_EQ(Existe(codigo, actividad), *cuenta.ColumnText(0) != "0") << codigo << actividad;
+    };
+    std::mt19937 random(20261210);
+    for (int i = 0; i < 300; ++i) {
+      const std::string codigo = std::to_string(random() % 10);
+      const std::string actividad = random() % 2 ? "a" : "b";
+      if (random() % 2) {
+        existencia_->Anticipar(std::to_string(random() % 10), actividad);
+        expect_the_tables(codigo, actividad);
+      } else if (Insertar_Registro(db(), codigo, actividad, 1)) {
+        existencia_->Insertado(codigo, actividad);
+      }
+    }
+    change();
+    for (int codigo = 0; codigo < 22; ++codigo) {
+      for (const char* actividad : {"a", "b"}) expect_the_tables(std::to_string(codigo), actividad);
+    }
+  }
+}
+
 TEST_F(Tabla, AMissingTableIsAFailureOfEveryStatement) {
   CreateDatabase(base_, kPassword, "CREATE TABLE otra (x)");
   db_ = NewSqlCipherEngine()->OpenDatabase(base_, false, false, kConexion);
   EXPECT_THROW(Vaciar_Tabla(db()), Failure);
   EXPECT_THROW(Existencia{db()}, Failure);
   EXPECT_THROW(Insertar_Registro(db(), "1", "a", 1), Failure);
-}
-
-TEST(Formatear_Alicuota, WritesPlainDecimalWithoutLeadingZero) {
-  const std::pair<double, const char*> cases[] = {
-      {3.5, " 3.5"},
-      {0.035, " .035"},
-      {1, " 1"},
-      {0, " 0"},
-      {-0.0, " 0"},
-      {-0.5, "-.5"},
-      {0.05, " .05"},
-      {0.1 + 0.2, " .3"},
-      {100, " 100"},
-      {-350, "-350"},
-      {0.0001, " .0001"},
-      {123456789012345.0, " 123456789012345"},
-      {12345678901234.56, " 12345678901234.6"},
-      {0.123456789012345678, " .123456789012346"},
-      {999999999999999.4, " 999999999999999"},
-      {999999999999999.9, " 1E+15"},
-      {123456789012345678.0, " 1.23456789012346E+17"},
-      {-1.5e300, "-1.5E+300"},
-      {1e-7, " 1E-07"},
-      {0.00009, " 9E-05"},
-      {-2.5e-100, "-2.5E-100"},
-  };
-  for (auto [rate, text] : cases) {
-    const std::string rendered = Formatear_Alicuota(rate);
-    EXPECT_EQ(rendered, text) << rate;
-    // Read back, the rendering is the rate rounded to 15 digits.
-    double back = 0;
-    std::size_t skip = rendered[0] == ' ' ? 1 : 0;
-    std::from_chars(rendered.data() + skip, rendered.data() + rendered.size(), back);
-    EXPECT_NEAR(back, rate, std::abs(rate) * 1e-14) << text;
-  }
 }
 
 }  // namespace
