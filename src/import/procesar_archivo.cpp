@@ -8,24 +8,15 @@
 #include "import/campos.h"
 #include "import/existencia.h"
 #include "import/tabla.h"
-#include "startup/comprobacion.h"
 #include "startup/form1.h"
 
 namespace quelvar {
 namespace {
 
-constexpr std::string_view kArchivoActividades = "Actividades.txt";
-constexpr std::string_view kArchivoInforme = "Act.log";
-
-// How a line left its checks.
-enum class Veredicto {
-  kAceptada,      // to be looked up and inserted
-  kTasaConPunto,  // counted as not inserted, not listed
-  kListada,       // listed and counted: not numeric, or a failure the run goes on after
-};
-
+// How a line left its checks: kInsertada for one to be looked up and
+// inserted, with its rate.
 struct Revision {
-  Veredicto veredicto = Veredicto::kListada;
+  Veredicto veredicto;
   double alicuota = 0;
 };
 
@@ -38,11 +29,24 @@ Revision Revisar_Linea(Form1& form, Env& entorno, Existencia& existencia, std::s
     existencia.Anticipar(campos.codigo, campos.actividad);
     const NumberFormat& formato = entorno.RegionalSettings();
     if (form.Tienecomas(campos.tasa)) return {Veredicto::kTasaConPunto};
-    if (!Es_Numerico(campos.tasa, formato)) return {Veredicto::kListada};
-    return {Veredicto::kAceptada, Valor_Alicuota(campos.tasa, formato)};
+    if (!Es_Numerico(campos.tasa, formato)) return {Veredicto::kNoNumerica};
+    return {Veredicto::kInsertada, Valor_Alicuota(campos.tasa, formato)};
   } catch (const std::bad_alloc&) {
     throw OutOfMemoryFailure();
   }
+}
+
+// What a failure trapped in a line's checks makes of the line.
+Veredicto Por_Su_Clase(const Failure& falla) {
+  switch (falla.kind()) {
+    case FailureKind::kOverflow:
+      return Veredicto::kEstructuraIncorrecta;
+    case FailureKind::kTypeMismatch:
+      return Veredicto::kNoConvertida;
+    case FailureKind::kOther:
+      break;
+  }
+  return Veredicto::kFalla;
 }
 
 // A number as the report writes it: a blank or "-", the digits, a blank.
@@ -57,104 +61,89 @@ std::string Numero(std::int32_t n) {
 
 void Form1::Procesar_Archivo() {
   entorno_.SetMousePointer(MousePointer::kHourglass);
-  // What the report lists is on disk (synced) before each commit, and what
-  // it says before each message: a power cut takes back nothing the user
-  // was told.
-  Transaction& transaccion = *transaccion_;
-  if (comprobacion_ != nullptr) comprobacion_->Tabla_Anterior(*BaseDatos);
+  seguimiento_.Tabla_Anterior(*BaseDatos);
   Vaciar_Tabla(*BaseDatos);
   existencia_ = std::make_unique<Existencia>(*BaseDatos);
   const std::string carpeta = entorno_.AppPath();
   // Whatever encoding the activity file comes in, its lines are read as text,
   // and the report is written in that encoding.
-  const std::string archivo = comprobacion_ != nullptr && comprobacion_->archivo()
-                                  ? *comprobacion_->archivo()
-                                  : JoinPath(carpeta, kArchivoActividades);
-  std::unique_ptr<LineReader> actividades = entorno_.OpenForInput(archivo, kPosicionTope);
+  std::unique_ptr<LineReader> actividades =
+      entorno_.OpenForInput(JoinPath(carpeta, kArchivoActividades), kPosicionTope);
   std::unique_ptr<LineWriter> informe =
       entorno_.OpenForOutput(JoinPath(carpeta, kArchivoInforme), actividades->format());
   informe->WriteLine("Registros erroneos :");
 
-  std::int32_t linea = 1;
+  std::int32_t leidas = 0;  // lines handled, inserted or not
   std::int32_t rechazados = 0;
+  bool detenida = false;  // by a line without its three terminators
   Line actual;
   Campos campos;
-  // A listed line is copied exactly as it was read.
-  auto listar = [&] {
-    actividades->CopyLine(actual, *informe);
-    ++rechazados;
-  };
   while (!actividades->AtEnd()) {
     actividades->ReadLine(actual);
     Revision revision;
     try {
       revision = Revisar_Linea(*this, entorno_, *existencia_, actual.text, campos);
     } catch (const Failure& falla) {
-      if (falla.kind() == FailureKind::kOverflow) {
-        // The rows before the malformed line stay.
-        informe->Sync();
-        Guardar_Tabla(transaccion);
-        entorno_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
-        actividades->Close();
-        informe->Close();
-        entorno_.SetMousePointer(MousePointer::kDefault);
-        desenlace_ = Desenlace::kEstructuraIncorrecta;
-        return;
-      }
-      if (falla.kind() == FailureKind::kOther) {
+      revision = {Por_Su_Clase(falla)};
+      if (revision.veredicto == Veredicto::kFalla) {
         informe->Flush();
         entorno_.MsgBox(falla.description(), Icon::kCritical, "Error");
         entorno_.SetMousePointer(MousePointer::kDefault);
       }
-      revision = {Veredicto::kListada};
+    }
+    if (revision.veredicto == Veredicto::kEstructuraIncorrecta) {
+      // The rows before it stay; it is not counted, and no line after it is read.
+      seguimiento_.Linea_Procesada(leidas + 1, revision.veredicto);
+      detenida = true;
+      break;
     }
 
-    switch (revision.veredicto) {
-      case Veredicto::kTasaConPunto:
-        ++rechazados;
-        break;
-      case Veredicto::kListada:
-        listar();
-        break;
-      case Veredicto::kAceptada:
-        if (Existe_Registro(campos.codigo, campos.actividad)) {
-          listar();
-        } else if (Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad,
-                                     revision.alicuota)) {
-          existencia_->Insertado(campos.codigo, campos.actividad);
-        } else {
-          listar();
-        }
-        break;
+    Veredicto veredicto = revision.veredicto;
+    if (veredicto == Veredicto::kInsertada) {
+      if (Existe_Registro(campos.codigo, campos.actividad)) {
+        veredicto = Veredicto::kRepetida;
+      } else if (Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad,
+                                   revision.alicuota)) {
+        existencia_->Insertado(campos.codigo, campos.actividad);
+      } else {
+        veredicto = Veredicto::kRechazadaPorTabla;
+      }
     }
-    // The counter is 32-bit: a file with more lines fails, it does not wrap.
-    if (linea == INT32_MAX) throw OverflowFailure();
-    ++linea;
-    entorno_.ReportProgress(linea - 1, rechazados);
+    if (veredicto != Veredicto::kInsertada) {
+      // A listed line is copied exactly as it was read.
+      if (veredicto != Veredicto::kTasaConPunto) actividades->CopyLine(actual, *informe);
+      ++rechazados;
+    }
+    // Counted as the user's tools count, from 1 and in 32 bits: a file with
+    // more lines fails, it does not wrap.
+    if (leidas == INT32_MAX - 1) throw OverflowFailure();
+    ++leidas;
+    seguimiento_.Linea_Procesada(leidas, veredicto);
+    entorno_.ReportProgress(leidas, rechazados);
   }
-  actividades->Close();
-  // Committed before the totals, so they never count rows the database
-  // lacks; after the commit only the totals and the close can fail.
-  informe->Sync();
-  Guardar_Tabla(transaccion);
 
-  informe->WriteLine("");
-  informe->WriteLine("Total de registros que no insertados " + Numero(rechazados));
-  informe->WriteLine("Total de registros insertados " + Numero(linea - rechazados - 1));
-  informe->WriteLine("Cantidad total de registros: " + Numero(linea - 1));
+  // What the report lists is on disk (synced) before the commit, and what it
+  // says before each message: a power cut takes back nothing the user was
+  // told. The totals come after the commit, so they never count rows the
+  // database lacks; after it only they and the closes can fail.
+  informe->Sync();
+  seguimiento_.Guardar_Tabla(*BaseDatos, *transaccion_);
+  if (detenida) entorno_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
+  actividades->Close();
+  if (!detenida) {
+    informe->WriteLine("");
+    informe->WriteLine("Total de registros que no insertados " + Numero(rechazados));
+    informe->WriteLine("Total de registros insertados " + Numero(leidas - rechazados));
+    informe->WriteLine("Cantidad total de registros: " + Numero(leidas));
+  }
   informe->Close();
   entorno_.SetMousePointer(MousePointer::kDefault);
-  entorno_.MsgBox("Se generó un archivo Act.log en le directorio del archivo de importación ",
-                  Icon::kNone);
-}
-
-void Form1::Guardar_Tabla(Transaction& transaccion) {
-  if (comprobacion_ == nullptr) {
-    transaccion.Commit();
-    return;
+  if (detenida) {
+    desenlace_ = Desenlace::kEstructuraIncorrecta;
+  } else {
+    entorno_.MsgBox("Se generó un archivo Act.log en le directorio del archivo de importación ",
+                    Icon::kNone);
   }
-  comprobacion_->Tabla_Nueva(*BaseDatos);
-  transaccion.Rollback();
 }
 
 }  // namespace quelvar

@@ -86,6 +86,12 @@ class Database {
   virtual bool Committed() const = 0;
   virtual void Rollback() = 0;
 
+  // For a run that must leave the base as it found it, before its
+  // transaction: the pages it changes stay in memory and never reach the
+  // file, and a journal the engine makes for it, where the open found none,
+  // goes again when the base closes, once emptied.
+  virtual void LeaveAsFound() = 0;
+
   // True when the engine answers `query` by searching an index, not by
   // reading the whole table.
   virtual bool IndexServes(std::string_view query) = 0;

@@ -5,7 +5,6 @@
 #include <string>
 
 #include "import/existencia.h"
-#include "startup/comprobacion.h"
 
 namespace quelvar {
 
@@ -23,9 +22,9 @@ constexpr std::chrono::seconds kAntesDelAviso{1};
 
 // Tells the user, once a wait has lasted long enough to notice, that another
 // user holds the base and how long it will be waited for.
-class Form1::AvisoEspera final : public LockWaitListener {
+class Form1::Aviso_Espera final : public LockWaitListener {
  public:
-  explicit AvisoEspera(Env& entorno)
+  explicit Aviso_Espera(Env& entorno)
       : entorno_(entorno),
         texto_("Otro usuario está usando la base. Se espera hasta " +
                std::to_string(kEsperaOtroUsuario.count()) + " segundos a que la libere.") {}
@@ -47,10 +46,10 @@ class Form1::AvisoEspera final : public LockWaitListener {
   bool mostrado_ = false;
 };
 
-Form1::Form1(Env& entorno, Comprobacion* comprobacion)
+Form1::Form1(Env& entorno, Seguimiento& seguimiento)
     : entorno_(entorno),
-      comprobacion_(comprobacion),
-      aviso_espera_(std::make_unique<AvisoEspera>(entorno)) {}
+      seguimiento_(seguimiento),
+      aviso_espera_(std::make_unique<Aviso_Espera>(entorno)) {}
 
 Form1::~Form1() = default;
 
@@ -72,7 +71,7 @@ bool Form1::Conectar_Base() {
     motor.SetLockWait(kEsperaOtroUsuario, aviso_espera_.get());
     BaseDatos = motor.OpenDatabase(ruta, false, false, kConexion);
     BaseDatos->SetQueryTimeout(kTiempoEspera);
-    if (comprobacion_ != nullptr) comprobacion_->Base_Abierta(*BaseDatos);
+    seguimiento_.Base_Abierta(*BaseDatos);
     // The write lock, taken now: a base another user is writing to is as
     // unreachable as one that cannot be opened, and is found so before
     // anything is touched.

@@ -5,13 +5,18 @@
 #include <memory>
 #include <string_view>
 
+#include "import/seguimiento.h"
 #include "platform/env.h"
 
 namespace quelvar {
 
-// The database Conectar_Base opens, in the application folder, and the
-// connect string that gives its password. The database tool makes the same.
+// The three files, in the application folder: the database Conectar_Base
+// opens (the database tool makes the same), the activity file and the
+// report the import writes.
 inline constexpr std::string_view kArchivoBase = "Impuest.mdb";
+inline constexpr std::string_view kArchivoActividades = "Actividades.txt";
+inline constexpr std::string_view kArchivoInforme = "Act.log";
+// The connect string that gives the database's password.
 inline constexpr std::string_view kConexion = ";pwd=Rt6081M73";
 
 // How a run that was not cut short by a failure ended; the values are the
@@ -22,15 +27,12 @@ enum class Desenlace {
   kEstructuraIncorrecta = 3,
 };
 
-class Comprobacion;
 class Existencia;
 
 class Form1 {
  public:
-  // With `comprobacion` (which is then `entorno` too), the run is a check:
-  // the same run on its activity file, telling it the table before and
-  // after, and rolling back where it would commit.
-  explicit Form1(Env& entorno, Comprobacion* comprobacion = nullptr);
+  // `seguimiento` follows the run: a check's sees it and rolls it back.
+  explicit Form1(Env& entorno, Seguimiento& seguimiento = Sin_Seguimiento());
   ~Form1();
 
   // Opens the tax database into BaseDatos and begins the run's transaction,
@@ -41,25 +43,22 @@ class Form1 {
   // The load handler: the whole run, from the connection to the last message.
   void Form_Load();
 
-  Desenlace desenlace() const { return desenlace_; }
+  Desenlace Resultado() const { return desenlace_; }
   // Whether the run's new table became the database's, whatever failed after.
-  bool TablaGuardada() const { return BaseDatos && BaseDatos->Committed(); }
+  bool Tabla_Guardada() const { return BaseDatos && BaseDatos->Committed(); }
 
  private:
   // Reloads the activity table from the activity file and writes the report.
   void Procesar_Archivo();
-  // Commits the run's transaction, or, in a check, rolls it back once the
-  // check has seen the new table.
-  void Guardar_Tabla(Transaction& transaccion);
   // True when the table holds a row with this code and activity (UTF-8).
   bool Existe_Registro(std::string_view codigo, std::string_view actividad);
 
-  class AvisoEspera;
+  class Aviso_Espera;
 
   Env& entorno_;
-  Comprobacion* comprobacion_;
+  Seguimiento& seguimiento_;
   // Told by the engine of waits for another user; outlives the connection.
-  std::unique_ptr<AvisoEspera> aviso_espera_;
+  std::unique_ptr<Aviso_Espera> aviso_espera_;
   std::unique_ptr<Database> BaseDatos;
   // One transaction for the whole run, begun by Conectar_Base: a failure
   // that ends the program rolls back, and other users see the old rows

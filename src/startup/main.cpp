@@ -8,6 +8,7 @@
 #include "platform/system_env.h"
 #include "startup/comprobacion.h"
 #include "startup/form1.h"
+#include "startup/texto_comprobacion.h"
 
 #ifndef QUELVAR_VERSION
 #error "QUELVAR_VERSION must be set by the build"
@@ -53,21 +54,21 @@ constexpr char kUso[] =
 constexpr char kTablaNueva[] =
     ". La tabla nueva ya quedó cargada; Act.log puede estar sin los totales.";
 
-// The whole run on `entorno`, a check when `comprobacion` is given; its exit
-// status. A failure that stops it is shown as the failure notice.
-int Ejecutar(quelvar::Env& entorno, quelvar::Comprobacion* comprobacion) {
-  quelvar::Form1 form(entorno, comprobacion);
+// The whole run on `entorno`, followed by `seguimiento`; its exit status. A
+// failure that stops it is shown as the failure notice.
+int Ejecutar(quelvar::Env& entorno, quelvar::Seguimiento& seguimiento) {
+  quelvar::Form1 form(entorno, seguimiento);
   quelvar::Failure falla = quelvar::OutOfMemoryFailure();
   try {
     form.Form_Load();
-    return static_cast<int>(form.desenlace());
+    return static_cast<int>(form.Resultado());
   } catch (const quelvar::Failure& f) {
     falla = f;
   } catch (const std::bad_alloc&) {
   }
   // A failure after the new table was committed must not read as one that
   // left the table as it was.
-  if (form.TablaGuardada()) {
+  if (form.Tabla_Guardada()) {
     entorno.ShowFailureNotice(
         quelvar::Failure(falla.kind(), falla.number(), falla.description() + kTablaNueva));
     return kSalidaFallaConTablaNueva;
@@ -79,20 +80,14 @@ int Ejecutar(quelvar::Env& entorno, quelvar::Comprobacion* comprobacion) {
 // A check: what the run would do, told on the console (on Windows without
 // one, its essentials in a box); nothing in the folder changes.
 int Comprobar(std::optional<std::string> archivo) {
-  std::unique_ptr<quelvar::Env> entorno = quelvar::NewSystemEnv();
-  quelvar::Comprobacion comprobacion(*entorno, std::move(archivo));
-  // The engine leaves its emptied journal beside the base; one that was not
-  // there before the check goes with it.
-  std::string diario;
-  try {
-    diario = quelvar::JoinPath(entorno->AppPath(), std::string(quelvar::kArchivoBase) + "-journal");
-  } catch (const quelvar::Failure&) {
-  }
-  const bool habia_diario = diario.empty() || quelvar::FileExists(diario);
-  const int salida = Ejecutar(comprobacion, &comprobacion);
-  if (!habia_diario && quelvar::FileIsEmpty(diario)) quelvar::RemoveFile(diario);
-  if (!quelvar::WriteToConsole(comprobacion.Informe(salida), false)) {
-    quelvar::TellAboutProgram(comprobacion.Resumen(salida), salida != 0);
+  std::unique_ptr<quelvar::Env> sistema = quelvar::NewSystemEnv();
+  quelvar::Hallazgos hallazgos;
+  hallazgos.archivo = archivo.value_or(std::string(quelvar::kArchivoActividades));
+  quelvar::Entorno_Comprobacion entorno(*sistema, std::move(archivo), hallazgos);
+  quelvar::Comprobacion comprobacion(hallazgos);
+  const int salida = Ejecutar(entorno, comprobacion);
+  if (!quelvar::WriteToConsole(quelvar::Texto_Comprobacion(hallazgos, salida), false)) {
+    quelvar::TellAboutProgram(quelvar::Resumen_Comprobacion(hallazgos, salida), salida != 0);
   }
   return salida;
 }
@@ -119,5 +114,5 @@ int main(int argc, char** argv) {
   }
 
   std::unique_ptr<quelvar::Env> entorno = quelvar::NewSystemEnv();
-  return Ejecutar(*entorno, nullptr);
+  return Ejecutar(*entorno, quelvar::Sin_Seguimiento());
 }

@@ -63,7 +63,7 @@ TEST_F(Importacion, AnEmptyFileEmptiesTheTable) {
   EXPECT_THAT(env_.events, ElementsAre("puntero reloj", "puntero normal", kGenerado, kTerminado));
   EXPECT_EQ(Report(), "Registros erroneos :\r\n" + Totales(0, 0, 0));
   EXPECT_TRUE(Rows().empty());
-  EXPECT_EQ(form_.desenlace(), Desenlace::kImportacionCompleta);
+  EXPECT_EQ(form_.Resultado(), Desenlace::kImportacionCompleta);
   EXPECT_TRUE(env_.closed[folder_ / "Act.log"]);
 }
 
@@ -106,7 +106,7 @@ TEST_F(Importacion, AMalformedLineStopsTheRunAndKeepsTheRowsBefore) {
   EXPECT_THAT(env_.events, ElementsAre("puntero reloj", kEstructura, "puntero normal", kTerminado));
   EXPECT_EQ(Report(), F("Registros erroneos :/2|Dos|x|/"));
   EXPECT_EQ(Rows(), (std::vector<Row>{{"1", "Uno", 1}}));
-  EXPECT_EQ(form_.desenlace(), Desenlace::kEstructuraIncorrecta);
+  EXPECT_EQ(form_.Resultado(), Desenlace::kEstructuraIncorrecta);
   EXPECT_TRUE(env_.closed[folder_ / "Act.log"]);
 }
 

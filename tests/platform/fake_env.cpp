@@ -73,6 +73,7 @@ class Borrowed final : public Database {
   void CommitTrans() override { db_.CommitTrans(); }
   bool Committed() const override { return db_.Committed(); }
   void Rollback() override { db_.Rollback(); }
+  void LeaveAsFound() override { db_.LeaveAsFound(); }
   bool IndexServes(std::string_view query) override { return db_.IndexServes(query); }
   ColumnComparison DescribeColumn(std::string_view table, std::string_view column) override {
     return db_.DescribeColumn(table, column);

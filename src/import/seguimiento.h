@@ -1,0 +1,44 @@
+// What a run tells whoever follows it, and the one step where a check parts
+// from a run: the end of its transaction.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/database.h"
+
+namespace quelvar {
+
+// How a line left the run.
+enum class Veredicto {
+  kInsertada,             // stored in the table
+  kTasaConPunto,          // its rate holds a ".": counted as not inserted, not listed
+  kNoNumerica,            // its rate is not a number: listed
+  kRepetida,              // the table holds its code and activity already: listed
+  kRechazadaPorTabla,     // the table's own rules kept it out: listed
+  kNoConvertida,          // its rate could not be converted: listed
+  kFalla,                 // another failure in its checks, shown to the user: listed
+  kEstructuraIncorrecta,  // without its three "¬": the run stops there
+};
+
+// The run tells nobody: every call does nothing, except that Guardar_Tabla
+// commits. A check overrides them to see what the run would do.
+class Seguimiento {
+ public:
+  virtual ~Seguimiento() = default;
+  // The base just opened, before the run's transaction begins.
+  virtual void Base_Abierta(Database&) {}
+  // The table as it was, just before the run empties it.
+  virtual void Tabla_Anterior(Database&) {}
+  // How line `numero` of the activity file (counted from 1) left the run.
+  virtual void Linea_Procesada(std::int32_t, Veredicto) {}
+  // Ends the run's transaction once its new table is complete: commits it.
+  virtual void Guardar_Tabla(Database&, Transaction& transaccion) { transaccion.Commit(); }
+};
+
+// The program's own run, which nobody follows.
+inline Seguimiento& Sin_Seguimiento() {
+  static Seguimiento ninguno;
+  return ninguno;
+}
+
+}  // namespace quelvar
