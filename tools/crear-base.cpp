@@ -1,7 +1,7 @@
 // Creates a new, empty tax database "Impuest.mdb" in a folder, encrypted with
 // the password the program opens it with, holding the table `nomencla` and
-// the index that keeps the program's duplicate check fast. It never
-// overwrites a database.
+// the index that keeps the program's duplicate check fast, for its maker
+// alone or for its folder's group. It never overwrites a database.
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -19,17 +19,26 @@ constexpr char kEsquema[] =
     "CREATE INDEX nomencla_codigo_actividad ON nomencla (codigo, actividad);";
 
 constexpr char kUso[] =
-    "Uso: crear-base CARPETA\n"
-    "Crea CARPETA/Impuest.mdb con la tabla nomencla vacía. Nunca sobrescribe una base.\n";
+    "Uso: crear-base [--compartida] CARPETA\n"
+    "Crea CARPETA/Impuest.mdb con la tabla nomencla vacía. Nunca sobrescribe una base.\n"
+    "La base es solo de quien la crea (permisos 600). Con --compartida es también\n"
+    "del grupo de CARPETA, que puede leerla y escribirla (660): para una carpeta\n"
+    "que comparten los empleados de ese grupo. En Windows la base toma siempre\n"
+    "los permisos de la carpeta.\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 || std::strcmp(argv[1], "--help") == 0) {
-    std::fputs(kUso, argc == 2 ? stdout : stderr);
-    return argc == 2 ? 0 : 64;
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(kUso, stdout);
+    return 0;
   }
-  const std::string carpeta = argv[1];
+  const bool compartida = argc == 3 && std::strcmp(argv[1], "--compartida") == 0;
+  if (argc != (compartida ? 3 : 2) || (argc == 2 && argv[1][0] == '-')) {
+    std::fputs(kUso, stderr);
+    return 64;
+  }
+  const std::string carpeta = argv[argc - 1];
   std::error_code error;
   if (!std::filesystem::is_directory(carpeta, error)) {
     std::fprintf(stderr, "crear-base: no existe la carpeta %s\n", carpeta.c_str());
@@ -37,12 +46,18 @@ int main(int argc, char** argv) {
   }
   const std::string base = quelvar::JoinPath(carpeta, quelvar::kArchivoBase);
   try {
-    quelvar::NewSqlCipherEngine()->CreateDatabase(base, quelvar::kConexion, kEsquema);
+    quelvar::NewSqlCipherEngine()->CreateDatabase(base, quelvar::kConexion, kEsquema, compartida);
   } catch (const quelvar::Failure& falla) {
     if (falla.number() == 58) {
       std::fprintf(stderr, "crear-base: ya existe %s; no se sobrescribe\n", base.c_str());
     } else {
-      std::fprintf(stderr, "crear-base: Error %d: %s\n", falla.number(), falla.what());
+      std::fprintf(stderr, "crear-base: %s\n", quelvar::NoticeText(falla).c_str());
+      if (compartida && falla.number() == 70) {
+        std::fputs(
+            "crear-base: para compartirla con el grupo de la carpeta, quien la crea "
+            "debe ser de ese grupo\n",
+            stderr);
+      }
     }
     return 1;
   } catch (const std::bad_alloc&) {

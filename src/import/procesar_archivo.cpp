@@ -69,8 +69,10 @@ void Form1::Procesar_Archivo() {
   // and the report is written in that encoding.
   std::unique_ptr<LineReader> actividades =
       entorno_.OpenForInput(JoinPath(carpeta, kArchivoActividades), kPosicionTope);
-  std::unique_ptr<LineWriter> informe =
-      entorno_.OpenForOutput(JoinPath(carpeta, kArchivoInforme), actividades->format());
+  // A new report in place of the old, with the base's permissions: whoever
+  // may write the base may replace it on the next run.
+  std::unique_ptr<LineWriter> informe = entorno_.OpenForOutput(
+      JoinPath(carpeta, kArchivoInforme), actividades->format(), JoinPath(carpeta, kArchivoBase));
   informe->WriteLine("Registros erroneos :");
 
   std::int32_t leidas = 0;  // lines handled, inserted or not

@@ -123,16 +123,18 @@ class DBEngine {
   // as the engine's users know it; only the program's own, shared and
   // read-write (false, false), is built. The open fails when the password is
   // wrong, the file is no database (an empty one included), it cannot be
-  // written, or its folder takes no new files (the engine's journal). Another user's lock (as while
-  // that user commits) is waited for up to the lock wait; one held longer fails the open.
+  // written, or its folder takes no new files (the engine's journal).
+  // Another user's lock (as while that user commits) is waited for up to
+  // the lock wait; one held longer fails the open.
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive,
                                                  bool read_only, std::string_view connect) = 0;
   // Creates a new database file, encrypted under the password of `connect`,
   // and runs `schema` in it. Never replaces a file: the database is built
   // under a temporary name beside `name` and given that name only if no file
-  // has it; otherwise it fails with "file already exists" (58).
+  // has it; otherwise it fails with "file already exists" (58). It is its
+  // maker's alone, or, `shared`, its folder's group's too (ShareWithFolder).
   virtual void CreateDatabase(const std::string& name, std::string_view connect,
-                              std::string_view schema) = 0;
+                              std::string_view schema, bool shared) = 0;
 };
 
 std::unique_ptr<DBEngine> NewSqlCipherEngine();

@@ -60,9 +60,12 @@ class Env {
   // A text file to read, its lines held up to `held_characters` characters.
   virtual std::unique_ptr<LineReader> OpenForInput(const std::string& path,
                                                    std::size_t held_characters) = 0;
-  // A text file to write in `format`; created, or emptied.
+  // A new text file to write in `format`, put in the place of whatever
+  // `path` names, which is never opened; its permission bits, where the
+  // system has them, are those of the file `like`.
   virtual std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
-                                                    const TextFormat& format) = 0;
+                                                    const TextFormat& format,
+                                                    const std::string& like) = 0;
 
   // Consulted for every number parsed, as the user's settings may be.
   virtual const NumberFormat& RegionalSettings() = 0;

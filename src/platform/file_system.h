@@ -23,6 +23,13 @@ inline std::string JoinPath(std::string_view folder, std::string_view name) {
   return path;
 }
 
+// The name a new file has beside `path` until it is moved over it: always
+// the same, so that one a crash left behind is known as the program's own.
+inline std::string NewFileName(const std::string& path) {
+  const std::size_t name = path.find_last_of(kPathSeparators) + 1;  // 0 when there is none
+  return path.substr(0, name) + "." + path.substr(name) + ".nuevo";
+}
+
 bool FileExists(const std::string& path);
 // True when `path` is a file that holds nothing.
 bool FileIsEmpty(const std::string& path);
@@ -33,6 +40,12 @@ bool FolderTakesNewFiles(const std::string& path);
 // Creates an empty file under a new name in the folder of `beside`, and
 // returns that name.
 std::string CreateTemporaryFile(const std::string& beside);
+
+// Lets the group of the folder that holds `path` read and write it, as for a
+// folder the clerks of a group share: on Linux the file's group becomes the
+// folder's, its mode 660; on Windows it keeps the permissions it inherited
+// from the folder. Fails where the user is not of that group.
+void ShareWithFolder(const std::string& path);
 
 // Gives the file `from` the name `to`, unless a file has that name already:
 // then returns false and leaves both as they are.

@@ -46,6 +46,17 @@ std::string CreateTemporaryFile(const std::string& beside) {
   return temporary;
 }
 
+void ShareWithFolder(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0) throw FileFailure(errno, folder);
+  // The group first: the mode alone would share it with the maker's own.
+  if (::chown(path.c_str(), static_cast<uid_t>(-1), st.st_gid) != 0) {
+    throw FileFailure(errno, folder);
+  }
+  if (::chmod(path.c_str(), 0660) != 0) throw FileFailure(errno, path);
+}
+
 bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
     SyncFolderOf(to);

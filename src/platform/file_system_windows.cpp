@@ -59,6 +59,9 @@ std::string CreateTemporaryFile(const std::string& beside) {
   return name;
 }
 
+// A new file's permissions are those its folder passes on: nothing to add.
+void ShareWithFolder(const std::string&) {}
+
 bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
   if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {
     return true;

@@ -470,11 +470,12 @@ class SqlCipherEngine final : public DBEngine {
     return db;
   }
 
-  void CreateDatabase(const std::string& name, std::string_view connect,
-                      std::string_view schema) override {
+  void CreateDatabase(const std::string& name, std::string_view connect, std::string_view schema,
+                      bool shared) override {
     if (FileExists(name)) throw FileFailure(EEXIST, name);
     const std::string temporary = CreateTemporaryFile(name);
     try {
+      if (shared) ShareWithFolder(temporary);
       // SQLite takes the empty file for a new database, in the office's format.
       Connect(temporary, SQLITE_OPEN_READWRITE, connect, Formato::kSqlCipher3, lock_wait_)
           ->Execute(schema);

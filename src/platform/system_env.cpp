@@ -19,8 +19,9 @@ std::unique_ptr<LineReader> SystemEnv::OpenForInput(const std::string& path,
 }
 
 std::unique_ptr<LineWriter> SystemEnv::OpenForOutput(const std::string& path,
-                                                     const TextFormat& format) {
-  return OpenFileForOutput(path, format);
+                                                     const TextFormat& format,
+                                                     const std::string& like) {
+  return OpenFileForOutput(path, format, like);
 }
 
 const NumberFormat& SystemEnv::RegionalSettings() {

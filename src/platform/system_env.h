@@ -20,8 +20,8 @@ class SystemEnv : public Env {
   std::string AppPath() override;
   std::unique_ptr<LineReader> OpenForInput(const std::string& path,
                                            std::size_t held_characters) override;
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
-                                            const TextFormat& format) override;
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path, const TextFormat& format,
+                                            const std::string& like) override;
   const NumberFormat& RegionalSettings() override;
   DBEngine& Engine() override;
 

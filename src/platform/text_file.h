@@ -131,8 +131,16 @@ class LineWriter {
   bool closed_ = false;
 };
 
-// Files on disk. Opening for output creates the file, or empties it.
+// Files on disk.
 std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters);
-std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format);
+// A new file, made under its own name beside `path` and moved over it at
+// once, as editors save: the move replaces the folder's entry (a file,
+// another user's too, a link, a pipe) and never opens or writes what it
+// named. It is made with the permission bits of `like` (on Linux; on
+// Windows it keeps those it inherits from its folder), so that whoever may
+// write that file may replace this one next time. One writer at a time: a
+// new file a crash left under that name is removed.
+std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format,
+                                              const std::string& like);
 
 }  // namespace quelvar

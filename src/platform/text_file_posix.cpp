@@ -104,9 +104,35 @@ std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_
                                       held_characters);
 }
 
-std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+namespace {
+
+int CreateNew(const std::string& path) {
+  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+}  // namespace
+
+std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format,
+                                              const std::string& like) {
+  const std::string nuevo = NewFileName(path);
+  int fd = CreateNew(nuevo);
+  if (fd < 0 && errno == EEXIST) {
+    RemoveFile(nuevo);
+    fd = CreateNew(nuevo);
+  }
   if (fd < 0) throw FileFailure(errno, path);
+  // Exactly those bits, whatever the umask, as SQLite gives its journal the
+  // database's. Where the file system keeps none, the new file's stand.
+  struct stat st {};
+  if (::stat(like.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 0666);
+  // Its entry reaches the disk with the file's first sync (FdSink::Sync
+  // syncs the folder then), before anything it holds is relied on.
+  if (::rename(nuevo.c_str(), path.c_str()) != 0) {
+    const int error = errno;
+    ::close(fd);
+    RemoveFile(nuevo);
+    throw FileFailure(error, path);
+  }
   return std::make_unique<LineWriter>(std::make_unique<FdSink>(fd, path), format);
 }
 

@@ -3,6 +3,7 @@
 // works.
 #include <cerrno>
 
+#include "platform/file_system.h"
 #include "platform/text_file.h"
 #include "platform/windows_text.h"
 
@@ -109,10 +110,44 @@ std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_
   return std::make_unique<LineReader>(std::make_unique<HandleSource>(file, path), held_characters);
 }
 
-std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format) {
-  HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+namespace {
+
+// Shared for deleting: the move below renames the file while it is open.
+HANDLE CreateNew(const std::wstring& path) {
+  return ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format,
+                                              const std::string&) {
+  const std::wstring nuevo = WidePath(NewFileName(path));
+  HANDLE file = CreateNew(nuevo);
+  if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) {
+    ::DeleteFileW(nuevo.c_str());
+    file = CreateNew(nuevo);
+  }
   if (file == INVALID_HANDLE_VALUE) throw LastErrorFailure(path);
+  // A rename, not ReplaceFileW, which would give the new file the old one's
+  // permissions and follow a link: it replaces the entry itself (a link or
+  // any reparse point named so included), and the file keeps what it
+  // inherited from its folder. NTFS logs the rename before the writes that
+  // follow, and the file's first flush (HandleSink::Sync) writes that log out
+  // up to them; WRITE_THROUGH covers a move that would copy, which one within
+  // a folder never does.
+  if (!::MoveFileExW(nuevo.c_str(), WidePath(path).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    Failure failure = LastErrorFailure(path);
+    // A folder of that name reads as on Linux, not as a permission denied.
+    const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      failure = FileFailure(EISDIR, path);
+    }
+    ::CloseHandle(file);
+    ::DeleteFileW(nuevo.c_str());
+    throw failure;
+  }
   return std::make_unique<LineWriter>(std::make_unique<HandleSink>(file, path), format);
 }
 

@@ -41,7 +41,8 @@ std::unique_ptr<LineReader> Entorno_Comprobacion::OpenForInput(const std::string
 }
 
 std::unique_ptr<LineWriter> Entorno_Comprobacion::OpenForOutput(const std::string&,
-                                                                const TextFormat& format) {
+                                                                const TextFormat& format,
+                                                                const std::string&) {
   hallazgos_.informe.emplace();
   hallazgos_.formato = format;
   return std::make_unique<LineWriter>(std::make_unique<Memoria>(&*hallazgos_.informe), format);

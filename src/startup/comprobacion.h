@@ -44,8 +44,8 @@ class Entorno_Comprobacion final : public Env {
   std::string AppPath() override { return entorno_.AppPath(); }
   std::unique_ptr<LineReader> OpenForInput(const std::string& path,
                                            std::size_t held_characters) override;
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
-                                            const TextFormat& format) override;
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path, const TextFormat& format,
+                                            const std::string& like) override;
   const NumberFormat& RegionalSettings() override { return entorno_.RegionalSettings(); }
   DBEngine& Engine() override { return entorno_.Engine(); }
 

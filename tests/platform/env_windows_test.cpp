@@ -29,7 +29,7 @@ TEST(WindowsFiles, FolderNamesOutsideTheCodePageWork) {
   const std::string folder = temp / "Oficina ñandú Ω 名";
   ASSERT_TRUE(std::filesystem::create_directory(Path(folder)));
   const std::string log = JoinPath(folder, "Act.log");
-  auto writer = OpenFileForOutput(log, {});
+  auto writer = OpenFileForOutput(log, {}, log);
   writer->WriteLine("Registros erroneos :");
   writer->WriteBytes(
       "1\xAC"
@@ -50,8 +50,9 @@ TEST(WindowsFiles, FolderNamesOutsideTheCodePageWork) {
 
   const std::string base = JoinPath(folder, "Impuest.mdb");
   auto engine = NewSqlCipherEngine();
-  engine->CreateDatabase(base, kConnect, "CREATE TABLE nomencla (codigo, actividad, alicuota)");
-  EXPECT_THROW(engine->CreateDatabase(base, kConnect, "CREATE TABLE x (y)"), Failure);
+  engine->CreateDatabase(base, kConnect, "CREATE TABLE nomencla (codigo, actividad, alicuota)",
+                         false);
+  EXPECT_THROW(engine->CreateDatabase(base, kConnect, "CREATE TABLE x (y)", true), Failure);
   auto db = engine->OpenDatabase(base, false, false, kConnect);
   db->Execute("INSERT INTO nomencla VALUES ('1', 'Caña', 1.5)");
   EXPECT_EQ(ReadRows(base), (std::vector<Row>{{"1", "Caña", 1.5}}));

@@ -141,7 +141,7 @@ std::unique_ptr<LineReader> FakeEnv::OpenForInput(const std::string& path,
 }
 
 std::unique_ptr<LineWriter> FakeEnv::OpenForOutput(const std::string& path,
-                                                   const TextFormat& format) {
+                                                   const TextFormat& format, const std::string&) {
   std::string& content = files[path];
   content.clear();
   closed[path] = false;

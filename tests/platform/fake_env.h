@@ -30,9 +30,9 @@ class SharedEngine final : public DBEngine {
   }
   std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive, bool read_only,
                                          std::string_view connect) override;
-  void CreateDatabase(const std::string& name, std::string_view connect,
-                      std::string_view schema) override {
-    engine_->CreateDatabase(name, connect, schema);
+  void CreateDatabase(const std::string& name, std::string_view connect, std::string_view schema,
+                      bool shared) override {
+    engine_->CreateDatabase(name, connect, schema, shared);
   }
   std::int16_t query_timeout = -1;
 
@@ -73,8 +73,8 @@ class FakeEnv final : public Env {
   std::string AppPath() override;
   std::unique_ptr<LineReader> OpenForInput(const std::string& path,
                                            std::size_t held_characters) override;
-  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path,
-                                            const TextFormat& format) override;
+  std::unique_ptr<LineWriter> OpenForOutput(const std::string& path, const TextFormat& format,
+                                            const std::string& like) override;
   const NumberFormat& RegionalSettings() override;
   DBEngine& Engine() override { return engine; }
   SharedEngine engine;

@@ -312,17 +312,45 @@ int DoUnlink(const char* path, int rc_if_real) {
   return rc_if_real;
 }
 
-int DoRename(const char* from, const char* to, int rc) {
-  if (rc == 0 && NameIn(from) != nullptr && NameIn(to) != nullptr) {
+// `path` with its folder as the system names it: Wine's server renames by
+// paths of its own, through folders of links.
+struct Canonical {
+  char path[4096];
+  explicit Canonical(const char* given) {
+    snprintf(path, sizeof path, "%s", given);
+    char folder[4096];
+    snprintf(folder, sizeof folder, "%s", given);
+    char* slash = strrchr(folder, '/');
+    if (log_fd < 0 || slash == nullptr) return;
+    *slash = '\0';
+    char resolved[4096];
+    if (realpath(folder[0] == '\0' ? "/" : folder, resolved) != nullptr &&
+        snprintf(path, sizeof path, "%s/%s", resolved, slash + 1) >=
+            static_cast<int>(sizeof path)) {
+      snprintf(path, sizeof path, "%s", given);  // too long for the folder: not one of its files
+    }
+  }
+};
+
+// A rename moves an open file's name too, for the syncs QUELVAR_REGISTRO_OMITIR names.
+int DoRename(const Canonical& from, const Canonical& to, int rc) {
+  const char* old_name = NameIn(from.path);
+  const char* new_name = NameIn(to.path);
+  if (rc == 0 && old_name != nullptr && new_name != nullptr) {
     char header[600];
-    snprintf(header, sizeof header, "R %s %s\n", NameIn(from), NameIn(to));
+    snprintf(header, sizeof header, "R %s %s\n", old_name, new_name);
     Log(header);
+    for (Watched& w : fds) {
+      if (w.on && !w.folder && strcmp(w.name, old_name) == 0) {
+        snprintf(w.name, sizeof w.name, "%s", new_name);
+      }
+    }
   }
   return rc;
 }
 
-bool RenameFails(const char* from, const char* to) {
-  return (NameIn(from) != nullptr || NameIn(to) != nullptr) && Fails(false);
+bool RenameFails(const Canonical& from, const Canonical& to) {
+  return (NameIn(from.path) != nullptr || NameIn(to.path) != nullptr) && Fails(false);
 }
 
 __attribute__((destructor)) void AtExit() {
@@ -381,20 +409,23 @@ int unlinkat(int dirfd, const char* path, int flags) {
 int rename(const char* from, const char* to) {
   SetUp();
   static auto real = Next<RenameFn>("rename");
-  if (RenameFails(from, to)) return -1;
-  return DoRename(from, to, real(from, to));
+  const Canonical old_path(from), new_path(to);
+  if (RenameFails(old_path, new_path)) return -1;
+  return DoRename(old_path, new_path, real(from, to));
 }
 int renameat(int fromfd, const char* from, int tofd, const char* to) {
   SetUp();
   static auto real = Next<RenameatFn>("renameat");
-  if (RenameFails(from, to)) return -1;
-  return DoRename(from, to, real(fromfd, from, tofd, to));
+  const Canonical old_path(from), new_path(to);
+  if (RenameFails(old_path, new_path)) return -1;
+  return DoRename(old_path, new_path, real(fromfd, from, tofd, to));
 }
 int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned flags) {
   SetUp();
   static auto real = Next<Renameat2Fn>("renameat2");
-  if (RenameFails(from, to)) return -1;
-  return DoRename(from, to, real(fromfd, from, tofd, to, flags));
+  const Canonical old_path(from), new_path(to);
+  if (RenameFails(old_path, new_path)) return -1;
+  return DoRename(old_path, new_path, real(fromfd, from, tofd, to, flags));
 }
 // The program shows each message with a flush of standard output or error,
 // whose write stdio makes inside itself: the moment is marked on entry,

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <thread>
@@ -27,15 +31,27 @@ TEST(TextFiles, APipeIsReadAsItComes) {
   writer_end.join();
 }
 
+// Past the file-size limit, as on a full disk, the write fails and is told
+// (a new file can never be /dev/full).
 TEST(LineWriter, AFullDiskIsReportedNotSwallowed) {
-  auto writer = OpenFileForOutput("/dev/full", {});
-  writer->WriteLine("x");
-  try {
-    writer->Close();
-    FAIL() << "writing to a full disk succeeded";
-  } catch (const Failure& f) {
-    EXPECT_EQ(f.number(), 61);
+  TempFolder folder;
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit limit = {4, 4};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+      auto writer = OpenFileForOutput(folder / "out.log", {}, "");
+      writer->WriteLine("Registros erroneos :");
+      writer->Close();
+    } catch (const Failure& f) {
+      ::_exit(f.number() == 61 ? 0 : 2);
+    }
+    ::_exit(1);
   }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: written past the limit; 2: another failure";
 }
 
 }  // namespace

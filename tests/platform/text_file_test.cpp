@@ -224,13 +224,13 @@ TEST(TextFiles, OpeningFailuresCarryTheirNumbers) {
   } catch (const Failure& f) {
     EXPECT_EQ(f.number(), 75);
   }
-  EXPECT_THROW(OpenFileForOutput(folder.path(), {}), Failure);
-  EXPECT_THROW(OpenFileForOutput(folder / "no/existe.log", {}), Failure);
+  EXPECT_THROW(OpenFileForOutput(folder.path(), {}, ""), Failure);
+  EXPECT_THROW(OpenFileForOutput(folder / "no/existe.log", {}, ""), Failure);
 }
 
 TEST(LineWriter, WritesInTheFileEncodingWithCrLfAndItsMark) {
   TempFolder folder;
-  auto writer = OpenFileForOutput(folder / "out.log", {});
+  auto writer = OpenFileForOutput(folder / "out.log", {}, "");
   writer->WriteLine("Registros erroneos :");
   writer->WriteLine("");
   writer->WriteBytes("a\xAC\xE9");
@@ -238,8 +238,8 @@ TEST(LineWriter, WritesInTheFileEncodingWithCrLfAndItsMark) {
   writer->Close();
   EXPECT_EQ(ReadFile(folder / "out.log"), "Registros erroneos :\r\n\r\na\xAC\xE9\r\n");
 
-  // Opening for output empties an existing file.
-  OpenFileForOutput(folder / "out.log", {})->Close();
+  // Opening for output puts a new, empty file in place of an existing one.
+  OpenFileForOutput(folder / "out.log", {}, "")->Close();
   EXPECT_EQ(ReadFile(folder / "out.log"), "");
 
   const std::pair<TextFormat, std::string> formats[] = {

@@ -2,13 +2,17 @@
 // database made by the project's tool.
 #include "startup/programa.h"
 
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
+
+#include "platform/file_system.h"
 
 namespace quelvar {
 namespace {
@@ -165,6 +169,75 @@ TEST_F(ProgramaTest, ThroughALinkTheFilesAreThoseBesideTheProgramItself) {
   EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"1", "Uno", 1}}));
   EXPECT_TRUE(Exists(p_ / "Act.log"));
   EXPECT_FALSE(Exists(elsewhere / "Act.log"));
+}
+
+// A folder shared as an office sets one up: a group's, setgid and writable
+// by the group, the base made for it; two clerks of the group, each with
+// the usual umask, import in turn, and each may replace the report the
+// other left. Nothing planted under the report's name is followed: a link
+// out of the folder, a pipe, a leftover new file; a folder is the failure.
+TEST_F(ProgramaTest, ClerksTakeTurnsInASharedFolderAndNothingPlantedThereIsFollowed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run the program as two other users";
+  constexpr gid_t kOficina = 4242;
+  const std::string folder = p_.folder().path();
+  ASSERT_EQ(::chown(folder.c_str(), 0, kOficina), 0);
+  ASSERT_EQ(::chmod(folder.c_str(), 02775), 0);
+  ASSERT_EQ(Shell(std::string(QUELVAR_CREAR_BASE) + " --compartida " + folder + " >/dev/null"), 0);
+  struct stat st {};
+  ASSERT_EQ(::stat((p_ / "Impuest.mdb").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0660u);
+  EXPECT_EQ(st.st_gid, kOficina);
+  WriteFile(p_ / "Actividades.txt", std::string(kUnaLinea) + "2\xAC" + "Dos\xAC" + "x\xAC\r\n");
+  const std::string report =
+      std::string("Registros erroneos :\r\n2\xAC") + "Dos\xAC" +
+      "x\xAC\r\n\r\nTotal de registros que no insertados  1 \r\n" +
+      "Total de registros insertados  1 \r\nCantidad total de registros:  2 \r\n";
+  auto clerk = [](uid_t uid) {
+    return [uid] {
+      const gid_t groups[] = {kOficina};
+      if (::setgroups(1, groups) != 0 || ::setresgid(uid, uid, uid) != 0 ||
+          ::setresuid(uid, uid, uid) != 0) {
+        ::_exit(125);
+      }
+      ::umask(022);
+      ::alarm(20);  // a run that blocks ends killed, not never
+    };
+  };
+  auto imports = [&](uid_t uid) {
+    const Outcome o = p_.Run("", {}, clerk(uid));
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+    EXPECT_EQ(ReadFile(p_ / "Act.log"), report);
+    ASSERT_EQ(::lstat((p_ / "Act.log").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 0777, 0660u) << "as the base: the group may replace it";
+    EXPECT_EQ(st.st_gid, kOficina);
+    EXPECT_EQ(st.st_uid, uid);
+    EXPECT_FALSE(Exists(NewFileName(p_ / "Act.log"))) << "a new file was left";
+  };
+  for (uid_t uid : {4243, 4244, 4243}) imports(uid);
+
+  TempFolder elsewhere;
+  const std::string target = elsewhere / "perfil";
+  WriteFile(target, "lo de ella\n");
+  ASSERT_EQ(::chown(target.c_str(), 4244, 4244), 0);
+  std::filesystem::remove(p_ / "Act.log");
+  std::filesystem::create_symlink(target, p_ / "Act.log");
+  imports(4244);
+  EXPECT_EQ(ReadFile(target), "lo de ella\n");
+
+  std::filesystem::remove(p_ / "Act.log");
+  ASSERT_EQ(::mkfifo((p_ / "Act.log").c_str(), 0666), 0);
+  imports(4243);
+  WriteFile(NewFileName(p_ / "Act.log"), "de un corte de luz");
+  imports(4244);
+
+  std::filesystem::remove(p_ / "Act.log");
+  std::filesystem::create_directory(p_ / "Act.log");
+  const Outcome o = p_.Run("", {}, clerk(4243));
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "Error 75: Error de acceso a la ruta o el archivo: " + (p_ / "Act.log") + "\n");
+  EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"1", "Uno", 1}}));
+  EXPECT_FALSE(Exists(NewFileName(p_ / "Act.log")));
 }
 
 TEST_F(ProgramaTest, ADisplayThatCannotBeOpenedLeavesTheTerminalLines) {
