@@ -80,6 +80,8 @@ void Form1::Procesar_Archivo() {
   bool detenida = false;  // by a line without its three terminators
   Line actual;
   Campos campos;
+  std::string motivo;  // why the table refused the line, or its checks failed
+  const Linea_Leida leida{actual, *actividades, campos, motivo};
   while (!actividades->AtEnd()) {
     actividades->ReadLine(actual);
     Revision revision;
@@ -87,6 +89,7 @@ void Form1::Procesar_Archivo() {
       revision = Revisar_Linea(*this, entorno_, *existencia_, actual.text, campos);
     } catch (const Failure& falla) {
       revision = {Por_Su_Clase(falla)};
+      motivo = falla.description();
       if (revision.veredicto == Veredicto::kFalla) {
         informe->Flush();
         entorno_.MsgBox(falla.description(), Icon::kCritical, "Error");
@@ -95,7 +98,7 @@ void Form1::Procesar_Archivo() {
     }
     if (revision.veredicto == Veredicto::kEstructuraIncorrecta) {
       // The rows before it stay; it is not counted, and no line after it is read.
-      seguimiento_.Linea_Procesada(leidas + 1, revision.veredicto);
+      seguimiento_.Linea_Procesada(leidas + 1, revision.veredicto, leida);
       detenida = true;
       break;
     }
@@ -104,8 +107,8 @@ void Form1::Procesar_Archivo() {
     if (veredicto == Veredicto::kInsertada) {
       if (Existe_Registro(campos.codigo, campos.actividad)) {
         veredicto = Veredicto::kRepetida;
-      } else if (Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad,
-                                   revision.alicuota)) {
+      } else if (Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad, revision.alicuota,
+                                   &motivo)) {
         existencia_->Insertado(campos.codigo, campos.actividad);
       } else {
         veredicto = Veredicto::kRechazadaPorTabla;
@@ -120,7 +123,7 @@ void Form1::Procesar_Archivo() {
     // more lines fails, it does not wrap.
     if (leidas == INT32_MAX - 1) throw OverflowFailure();
     ++leidas;
-    seguimiento_.Linea_Procesada(leidas, veredicto);
+    seguimiento_.Linea_Procesada(leidas, veredicto, leida);
     entorno_.ReportProgress(leidas, rechazados);
   }
 

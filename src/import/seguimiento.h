@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
+#include "import/campos.h"
 #include "platform/database.h"
+#include "platform/text_file.h"
 
 namespace quelvar {
 
@@ -20,6 +23,16 @@ enum class Veredicto {
   kEstructuraIncorrecta,  // without its three "¬": the run stops there
 };
 
+// The line the run has just handled, as it read it: `linea` from `archivo`
+// (to be copied whole from there), its fields once split, and why a line
+// the table refused, or one whose checks failed, stays out.
+struct Linea_Leida {
+  const Line& linea;
+  LineReader& archivo;
+  const Campos& campos;
+  const std::string& motivo;
+};
+
 // The run tells nobody: every call does nothing, except that Guardar_Tabla
 // commits. A check overrides them to see what the run would do.
 class Seguimiento {
@@ -30,7 +43,7 @@ class Seguimiento {
   // The table as it was, just before the run empties it.
   virtual void Tabla_Anterior(Database&) {}
   // How line `numero` of the activity file (counted from 1) left the run.
-  virtual void Linea_Procesada(std::int32_t, Veredicto) {}
+  virtual void Linea_Procesada(std::int32_t, Veredicto, const Linea_Leida&) {}
   // Ends the run's transaction once its new table is complete: commits it.
   virtual void Guardar_Tabla(Database&, Transaction& transaccion) { transaccion.Commit(); }
 };

@@ -9,12 +9,37 @@ constexpr std::string_view kVaciar = "DELETE FROM nomencla";
 constexpr std::string_view kInsertar =
     "Insert or abort into nomencla (codigo, actividad, alicuota) values  (?, ?, ?)";
 
+// What the table said, in the program's words, then its own.
+std::string En_Palabras(const Refusal& rechazo) {
+  const char* regla = "una regla de la tabla";
+  switch (rechazo.rule) {
+    case Refusal::Rule::kUniqueKey:
+      regla = "repite una clave única";
+      break;
+    case Refusal::Rule::kNotNull:
+      regla = "deja sin valor una columna que no puede quedar vacía";
+      break;
+    case Refusal::Rule::kCheck:
+      regla = "no cumple una condición CHECK";
+      break;
+    case Refusal::Rule::kForeignKey:
+      regla = "no cumple una clave foránea";
+      break;
+    case Refusal::Rule::kTrigger:
+      regla = "un disparador la rechaza";
+      break;
+    case Refusal::Rule::kOther:
+      break;
+  }
+  return rechazo.message.empty() ? regla : std::string(regla) + " (" + rechazo.message + ")";
+}
+
 }  // namespace
 
 void Vaciar_Tabla(Database& BaseDatos) { BaseDatos.Execute(kVaciar); }
 
 bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
-                       double alicuota) {
+                       double alicuota, std::string* por_que) {
   Statement& insertar = BaseDatos.Prepared(kInsertar);
   ResetOnExit reinicio(insertar);
   insertar.BindText(1, codigo);
@@ -22,7 +47,13 @@ bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string
   // The stored rate is the value of its rendering, as when the text itself
   // went into the statement.
   insertar.BindDouble(3, Valor_Representado(alicuota));
-  return insertar.Step() == StepResult::kDone && insertar.RowsChanged() > 0;
+  const StepResult paso = insertar.Step();
+  const bool guardada = paso == StepResult::kDone && insertar.RowsChanged() > 0;
+  if (!guardada && por_que != nullptr) {
+    *por_que = paso == StepResult::kRefused ? En_Palabras(insertar.LastRefusal())
+                                            : "un disparador la omite";
+  }
+  return guardada;
 }
 
 }  // namespace quelvar

@@ -3,6 +3,7 @@
 // travel as parameters, never inside the text.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 #include "platform/database.h"
@@ -16,9 +17,10 @@ void Vaciar_Tabla(Database& BaseDatos);
 // was not stored: the engine refused it under one of the table's rules (a
 // key, NOT NULL, CHECK, a trigger's RAISE), whatever conflict clause the
 // table declares (the insert says OR ABORT, so nothing is replaced or
-// rolled back), or a trigger made the engine skip it. A rule that ends the
-// transaction, and any other failure, is thrown.
+// rolled back), or a trigger made the engine skip it; then `por_que`, if
+// given, says which, in a few words and the engine's own in parentheses. A
+// rule that ends the transaction, and any other failure, is thrown.
 bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
-                       double alicuota);
+                       double alicuota, std::string* por_que = nullptr);
 
 }  // namespace quelvar

@@ -17,6 +17,14 @@ enum class StepResult {
   kRefused,  // the engine refused the row under a key or validation rule
 };
 
+// Why the engine refused a row: the kind of rule, and the engine's own
+// words (a trigger's RAISE message as it stands).
+struct Refusal {
+  enum class Rule { kUniqueKey, kNotNull, kCheck, kForeignKey, kTrigger, kOther };
+  Rule rule = Rule::kOther;
+  std::string message;
+};
+
 // A statement prepared once and run many times with new values.
 class Statement {
  public:
@@ -29,6 +37,8 @@ class Statement {
   // back) is thrown, also when it comes as a refused row: what follows would
   // no longer be part of the transaction.
   virtual StepResult Step() = 0;
+  // Once Step() returned kRefused: why.
+  virtual const Refusal& LastRefusal() const = 0;
   // On a row: the value of a column (counted from 0) as the engine renders
   // it as text, UTF-8; nothing for NULL. Valid until the next Step() or Reset().
   virtual std::optional<std::string_view> ColumnText(int index) = 0;

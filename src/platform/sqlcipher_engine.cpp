@@ -177,6 +177,25 @@ class Running {
   Connection& c_;
 };
 
+Refusal::Rule RuleOf(int rc) {
+  switch (rc) {
+    case SQLITE_CONSTRAINT_UNIQUE:
+    case SQLITE_CONSTRAINT_PRIMARYKEY:
+    case SQLITE_CONSTRAINT_ROWID:
+      return Refusal::Rule::kUniqueKey;
+    case SQLITE_CONSTRAINT_NOTNULL:
+      return Refusal::Rule::kNotNull;
+    case SQLITE_CONSTRAINT_CHECK:
+      return Refusal::Rule::kCheck;
+    case SQLITE_CONSTRAINT_FOREIGNKEY:
+      return Refusal::Rule::kForeignKey;
+    case SQLITE_CONSTRAINT_TRIGGER:
+      return Refusal::Rule::kTrigger;
+    default:
+      return Refusal::Rule::kOther;
+  }
+}
+
 class SqlStatement final : public Statement {
  public:
   SqlStatement(Connection& c, sqlite3_stmt* stmt) : c_(c), stmt_(stmt) {}
@@ -197,6 +216,7 @@ class SqlStatement final : public Statement {
     // The error stays on the connection until the statement is reset.
     const bool transaction_lost = c_.in_transaction && sqlite3_get_autocommit(c_.db);
     if ((rc & 0xff) == SQLITE_CONSTRAINT && !transaction_lost) {
+      refusal_ = {RuleOf(rc), sqlite3_errmsg(c_.db)};
       sqlite3_reset(stmt_);
       return StepResult::kRefused;
     }
@@ -212,6 +232,7 @@ class SqlStatement final : public Statement {
     }
     return std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
   }
+  const Refusal& LastRefusal() const override { return refusal_; }
   std::int64_t RowsChanged() override { return sqlite3_changes64(c_.db); }
   void Reset() override {
     sqlite3_reset(stmt_);
@@ -225,6 +246,7 @@ class SqlStatement final : public Statement {
 
   Connection& c_;
   sqlite3_stmt* stmt_;
+  Refusal refusal_;
 };
 
 // The affinity SQLite gives a column of this declared type.

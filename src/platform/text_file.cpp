@@ -24,16 +24,31 @@ LineReader::LineReader(std::unique_ptr<ByteSource> source, std::size_t held_char
   }
 }
 
+LineReader::LineReader(std::unique_ptr<ByteSource> source, const TextFormat& format,
+                       std::size_t held_characters)
+    : source_(std::move(source)),
+      buffer_(kBufferSize),
+      format_(format),
+      held_characters_(held_characters),
+      held_bytes_(4 * held_characters) {
+  format_.lf_line_ends = false;
+  Begin();
+}
+
 void LineReader::Examine() {
   TextFormatDetector detector;
   for (std::size_t n; (n = source_->Read(buffer_.data(), buffer_.size())) > 0;) {
     detector.Feed(std::string_view(buffer_.data(), n));
   }
   format_ = detector.Verdict();
+  source_->Rewind();
+  Begin();
+}
+
+void LineReader::Begin() {
   if (format_.encoding == TextEncoding::kUtf16LE || format_.encoding == TextEncoding::kUtf16BE) {
     unit_ = 2;
   }
-  source_->Rewind();
   if (format_.byte_order_mark) {
     const std::size_t mark = ByteOrderMark(format_.encoding).size();
     Have(mark);

@@ -68,6 +68,10 @@ class LineReader {
  public:
   LineReader(std::unique_ptr<ByteSource> source, std::size_t held_characters,
              std::size_t buffer_size = kBufferSize);
+  // A file a LineWriter wrote in `format`: not examined, its lines ending
+  // in CR LF whatever lines the format was taken from.
+  LineReader(std::unique_ptr<ByteSource> source, const TextFormat& format,
+             std::size_t held_characters);
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
 
@@ -84,6 +88,7 @@ class LineReader {
 
  private:
   void Examine();
+  void Begin();              // the format known: its units, and past its byte-order mark
   bool Have(std::size_t n);  // at least n unread bytes in the buffer, unless the file ends
   bool IsUnit(std::size_t at, char ascii) const;  // the code unit at `at` is this character
 
@@ -130,6 +135,18 @@ class LineWriter {
   std::string pending_;
   bool closed_ = false;
 };
+
+// A file of the program's own, for what is too large to hold in memory:
+// made where the system keeps temporary files and without a name there, so
+// that it is gone when it goes, however the program ends. Written in order,
+// then read back from its start; neither end may outlive it.
+class Scratch {
+ public:
+  virtual ~Scratch() = default;
+  virtual std::unique_ptr<ByteSink> Writer() = 0;
+  virtual std::unique_ptr<ByteSource> Reader() = 0;
+};
+std::unique_ptr<Scratch> NewScratch();
 
 // Files on disk.
 std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters);

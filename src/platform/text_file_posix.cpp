@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 #include "platform/failure.h"
 #include "platform/file_system.h"
@@ -11,6 +12,18 @@
 
 namespace quelvar {
 namespace {
+
+void WriteAll(int fd, const char* data, std::size_t size, const std::string& path) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileFailure(errno, path);
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
 
 class FdSource final : public ByteSource {
  public:
@@ -54,17 +67,7 @@ class FdSink final : public ByteSink {
     if (fd_ >= 0) ::close(fd_);
   }
 
-  void Write(const char* data, std::size_t size) override {
-    while (size > 0) {
-      ssize_t n = ::write(fd_, data, size);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        throw FileFailure(errno, path_);
-      }
-      data += n;
-      size -= static_cast<std::size_t>(n);
-    }
-  }
+  void Write(const char* data, std::size_t size) override { WriteAll(fd_, data, size, path_); }
   void Sync() override {
     if (::fsync(fd_) != 0) throw FileFailure(errno, path_);
     // Once, for the file's entry: the file may be new.
@@ -84,7 +87,55 @@ class FdSink final : public ByteSink {
   bool folder_synced_ = false;
 };
 
+// Where a scratch file is written: nothing of it is kept through a power cut.
+class ScratchSink final : public ByteSink {
+ public:
+  ScratchSink(int fd, const std::string& folder) : fd_(fd), folder_(folder) {}
+  void Write(const char* data, std::size_t size) override { WriteAll(fd_, data, size, folder_); }
+  void Sync() override {}
+  void Close() override {}
+
+ private:
+  int fd_;
+  const std::string& folder_;
+};
+
+class FdScratch final : public Scratch {
+ public:
+  FdScratch(int fd, std::string folder) : fd_(fd), folder_(std::move(folder)) {}
+  ~FdScratch() override { ::close(fd_); }
+  std::unique_ptr<ByteSink> Writer() override {
+    return std::make_unique<ScratchSink>(fd_, folder_);
+  }
+  std::unique_ptr<ByteSource> Reader() override {
+    // A copy of the descriptor shares its offset: reading starts once
+    // writing is done, from the start.
+    const int fd = ::dup(fd_);
+    if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) throw FileFailure(errno, folder_);
+    return std::make_unique<FdSource>(fd, folder_, true);
+  }
+
+ private:
+  int fd_;
+  std::string folder_;
+};
+
 }  // namespace
+
+std::unique_ptr<Scratch> NewScratch() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string folder = tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  // Without a name from the start, where the file system can; else named
+  // for the instant before it is removed.
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    std::string name = folder + "/.quelvar.XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+  }
+  if (fd < 0) throw FileFailure(errno, folder);
+  return std::make_unique<FdScratch>(fd, folder);
+}
 
 std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);

@@ -2,6 +2,7 @@
 // names given in UTF-8 and opened as wide strings, so that any folder name
 // works.
 #include <cerrno>
+#include <string>
 
 #include "platform/file_system.h"
 #include "platform/text_file.h"
@@ -9,6 +10,16 @@
 
 namespace quelvar {
 namespace {
+
+void WriteAll(HANDLE file, const char* data, std::size_t size, const std::string& path) {
+  while (size > 0) {
+    DWORD put = 0;
+    const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
+    if (!::WriteFile(file, data, want, &put, nullptr)) throw LastErrorFailure(path);
+    data += put;
+    size -= put;
+  }
+}
 
 class HandleSource final : public ByteSource {
  public:
@@ -65,15 +76,7 @@ class HandleSink final : public ByteSink {
     if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
   }
 
-  void Write(const char* data, std::size_t size) override {
-    while (size > 0) {
-      DWORD put = 0;
-      const DWORD want = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-      if (!::WriteFile(file_, data, want, &put, nullptr)) throw LastErrorFailure(path_);
-      data += put;
-      size -= put;
-    }
-  }
+  void Write(const char* data, std::size_t size) override { WriteAll(file_, data, size, path_); }
   // Writes the file's data and commits its pending metadata (on NTFS, its
   // creation and its entry in the folder among them), down to the disk.
   void Sync() override {
@@ -91,7 +94,61 @@ class HandleSink final : public ByteSink {
   std::string path_;
 };
 
+// Where a scratch file is written: nothing of it is kept through a power cut.
+class ScratchSink final : public ByteSink {
+ public:
+  ScratchSink(HANDLE file, const std::string& folder) : file_(file), folder_(folder) {}
+  void Write(const char* data, std::size_t size) override { WriteAll(file_, data, size, folder_); }
+  void Sync() override {}
+  void Close() override {}
+
+ private:
+  HANDLE file_;
+  const std::string& folder_;
+};
+
+class HandleScratch final : public Scratch {
+ public:
+  HandleScratch(HANDLE file, std::string folder) : file_(file), folder_(std::move(folder)) {}
+  ~HandleScratch() override { ::CloseHandle(file_); }
+  std::unique_ptr<ByteSink> Writer() override {
+    return std::make_unique<ScratchSink>(file_, folder_);
+  }
+  std::unique_ptr<ByteSource> Reader() override {
+    // A copy of the handle shares its file pointer: reading starts once
+    // writing is done, from the start.
+    HANDLE copy = INVALID_HANDLE_VALUE;
+    if (!::DuplicateHandle(::GetCurrentProcess(), file_, ::GetCurrentProcess(), &copy, 0, FALSE,
+                           DUPLICATE_SAME_ACCESS) ||
+        !::SetFilePointerEx(copy, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
+      throw LastErrorFailure(folder_);
+    }
+    return std::make_unique<HandleSource>(copy, folder_);
+  }
+
+ private:
+  HANDLE file_;
+  std::string folder_;
+};
+
 }  // namespace
+
+std::unique_ptr<Scratch> NewScratch() {
+  std::wstring folder(MAX_PATH + 1, L'\0');
+  folder.resize(::GetTempPathW(static_cast<DWORD>(folder.size()), folder.data()));
+  if (folder.empty()) throw LastErrorFailure("GetTempPathW");
+  static unsigned next = ::GetTickCount() ^ (::GetCurrentProcessId() << 16);
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    const std::wstring name = folder + L"quelvar-" + std::to_wstring(next++) + L".tmp";
+    // The system deletes it once its last handle closes, however the
+    // program ends.
+    HANDLE file = ::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return std::make_unique<HandleScratch>(file, Utf8(folder));
+    if (::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  throw LastErrorFailure(Utf8(folder));
+}
 
 std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters) {
   // Others may read and write it meanwhile, as with the system's default

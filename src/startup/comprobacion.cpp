@@ -1,6 +1,8 @@
 // What a check collects while the run goes on.
 #include "startup/comprobacion.h"
 
+#include <functional>
+#include <string_view>
 #include <utility>
 
 #include "startup/form1.h"
@@ -8,17 +10,12 @@
 namespace quelvar {
 namespace {
 
-// The report's bytes, kept.
-class Memoria final : public ByteSink {
- public:
-  explicit Memoria(std::string* bytes) : bytes_(bytes) {}
-  void Write(const char* data, std::size_t size) override { bytes_->append(data, size); }
-  void Sync() override {}
-  void Close() override {}
-
- private:
-  std::string* bytes_;
-};
+// A pair as bytes, hashed: lines that repeat one are told from the others.
+std::uint64_t Par(const Campos& campos) {
+  const std::uint64_t h = std::hash<std::string_view>{}(campos.codigo) * 0x9E3779B97F4A7C15u ^
+                          std::hash<std::string_view>{}(campos.actividad);
+  return h ^ (h >> 29);
+}
 
 }  // namespace
 
@@ -43,21 +40,64 @@ std::unique_ptr<LineReader> Entorno_Comprobacion::OpenForInput(const std::string
 std::unique_ptr<LineWriter> Entorno_Comprobacion::OpenForOutput(const std::string&,
                                                                 const TextFormat& format,
                                                                 const std::string&) {
-  hallazgos_.informe.emplace();
+  hallazgos_.informe = NewScratch();
   hallazgos_.formato = format;
-  return std::make_unique<LineWriter>(std::make_unique<Memoria>(&*hallazgos_.informe), format);
+  return std::make_unique<LineWriter>(hallazgos_.informe->Writer(), format);
 }
 
-void Comprobacion::Linea_Procesada(std::int32_t numero, Veredicto veredicto) {
+void Comprobacion::Linea_Procesada(std::int32_t numero, Veredicto veredicto,
+                                   const Linea_Leida& leida) {
+  if (veredicto == Veredicto::kInsertada) {
+    hallazgos_.guardadas.push_back({Par(leida.campos), numero});
+    hallazgos_.leidas = numero;
+    return;
+  }
+  std::uint64_t detalle = 0;
+  switch (veredicto) {
+    case Veredicto::kRepetida:
+      detalle = Par(leida.campos);
+      break;
+    case Veredicto::kRechazadaPorTabla:
+    case Veredicto::kNoConvertida:
+    case Veredicto::kFalla:
+      detalle = Motivo(leida.motivo);
+      break;
+    case Veredicto::kEstructuraIncorrecta:
+      try {
+        Campos campos;
+        Separar_Campos(leida.linea.text, campos);
+        detalle = 1;
+      } catch (const Failure&) {
+      }
+      break;
+    case Veredicto::kInsertada:
+    case Veredicto::kTasaConPunto:
+    case Veredicto::kNoNumerica:
+      break;
+  }
   if (veredicto == Veredicto::kEstructuraIncorrecta) {
     hallazgos_.detenida_en = numero;
   } else {
     hallazgos_.leidas = numero;
-    if (veredicto != Veredicto::kInsertada) ++hallazgos_.rechazadas;
+    ++hallazgos_.rechazadas;
   }
+  hallazgos_.fuera.push_back({numero, veredicto, detalle});
+  if (!textos_) {
+    hallazgos_.textos_fuera = NewScratch();
+    textos_ =
+        std::make_unique<LineWriter>(hallazgos_.textos_fuera->Writer(), leida.archivo.format());
+  }
+  leida.archivo.CopyLine(leida.linea, *textos_);
+}
+
+std::uint64_t Comprobacion::Motivo(const std::string& motivo) {
+  auto [lugar, nuevo] = motivos_.emplace(motivo, hallazgos_.motivos.size());
+  if (nuevo) hallazgos_.motivos.push_back(motivo);
+  return lugar->second;
 }
 
 void Comprobacion::Guardar_Tabla(Database& BaseDatos, Transaction& transaccion) {
+  if (textos_) textos_->Flush();
   hallazgos_.cambios = Comparar(*antes_, Foto::Tomar(BaseDatos));
   antes_.reset();
   transaccion.Rollback();

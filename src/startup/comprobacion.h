@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "import/cambios.h"
@@ -14,21 +17,42 @@
 
 namespace quelvar {
 
-// What a check found, for its report.
+// A line that stays out of the table, and why.
+struct Linea_Fuera {
+  std::int32_t numero;  // in the file, from 1
+  Veredicto veredicto;
+  // kRepetida: its pair, hashed; kRechazadaPorTabla, kNoConvertida, kFalla:
+  // where its reason lies among Hallazgos::motivos; kEstructuraIncorrecta: 1
+  // when it holds its three "¬" and it is its rate that no number holds.
+  std::uint64_t detalle;
+};
+
+// A line whose row the table got: its pair, hashed, and its number.
+struct Linea_Guardada {
+  std::uint64_t par;
+  std::int32_t numero;
+};
+
+// What a check found, for its report. The lines it lists are kept on the
+// disk, not in memory: they may be as many as the file has.
 struct Hallazgos {
-  std::string archivo;                 // the file checked, as the user named it
-  std::vector<std::string> mensajes;   // what the user would have been told, in order
-  std::optional<std::string> informe;  // the report's bytes, once the run opened it
-  TextFormat formato;                  // the report's
-  std::int32_t leidas = 0;             // lines the run got past
+  std::string archivo;                // the file checked, as the user named it
+  std::vector<std::string> mensajes;  // what the user would have been told, in order
+  std::unique_ptr<Scratch> informe;   // the report's bytes, once the run opened it
+  TextFormat formato;                 // the activity file's, and so the report's
+  std::int32_t leidas = 0;            // lines the run got past
   std::int32_t rechazadas = 0;
-  std::optional<std::int32_t> detenida_en;  // the line without its three "¬"
+  std::optional<std::int32_t> detenida_en;  // the line that stops the run
   std::optional<Cambios> cambios;
+  std::deque<Linea_Fuera> fuera;          // in file order
+  std::unique_ptr<Scratch> textos_fuera;  // their lines as read, in the file's encoding
+  std::vector<std::string> motivos;
+  std::deque<Linea_Guardada> guardadas;
 };
 
 // The platform of a check: the user's own, except that messages are kept,
-// the report is kept in memory (the folder's Act.log is never opened), and
-// the activity file is `archivo` when one is named.
+// the report is kept aside (the folder's Act.log is never opened), and the
+// activity file is `archivo` when one is named.
 class Entorno_Comprobacion final : public Env {
  public:
   Entorno_Comprobacion(Env& entorno, std::optional<std::string> archivo, Hallazgos& hallazgos);
@@ -56,20 +80,25 @@ class Entorno_Comprobacion final : public Env {
 };
 
 // What the run tells a check: the base to leave as found, the table before
-// and the one the run would leave, each line's outcome; and where the run
-// would commit, the check rolls back.
+// and the one the run would leave, each line's outcome, kept; and where the
+// run would commit, the check rolls back. The lines that stay out are all
+// written out once this goes.
 class Comprobacion final : public Seguimiento {
  public:
   explicit Comprobacion(Hallazgos& hallazgos) : hallazgos_(hallazgos) {}
 
   void Base_Abierta(Database& BaseDatos) override { BaseDatos.LeaveAsFound(); }
   void Tabla_Anterior(Database& BaseDatos) override { antes_ = Foto::Tomar(BaseDatos); }
-  void Linea_Procesada(std::int32_t numero, Veredicto veredicto) override;
+  void Linea_Procesada(std::int32_t numero, Veredicto veredicto, const Linea_Leida& leida) override;
   void Guardar_Tabla(Database& BaseDatos, Transaction& transaccion) override;
 
  private:
+  std::uint64_t Motivo(const std::string& motivo);
+
   Hallazgos& hallazgos_;
   std::optional<Foto> antes_;
+  std::unique_ptr<LineWriter> textos_;                      // into hallazgos_.textos_fuera
+  std::unordered_map<std::string, std::uint64_t> motivos_;  // where each lies in the list
 };
 
 }  // namespace quelvar

@@ -30,11 +30,12 @@ constexpr char kUso[] =
     "del programa.\n"
     "\n"
     "Con --comprobar hace la misma importación y la deshace al final: no cambia\n"
-    "la base ni Act.log. Muestra los mensajes que daría, lo que tendría Act.log\n"
-    "y qué cambiaría en la tabla: actividades nuevas, quitadas y alícuotas que\n"
-    "cambian. ARCHIVO comprueba otro archivo de actividades en lugar de\n"
-    "Actividades.txt (relativo a la carpeta actual). El estado de salida es el\n"
-    "que daría la importación: un script puede comprobar y cargar solo si es 0.\n"
+    "la base ni Act.log. Muestra los mensajes que daría, lo que tendría Act.log,\n"
+    "cada línea que no entraría en la tabla y por qué, y qué cambiaría en la\n"
+    "tabla: actividades nuevas, quitadas y alícuotas que cambian. ARCHIVO\n"
+    "comprueba otro archivo de actividades en lugar de Actividades.txt (relativo\n"
+    "a la carpeta actual). El estado de salida es el que daría la importación:\n"
+    "un script puede comprobar y cargar solo si es 0.\n"
     "\n"
     "Estado de salida:\n"
     "  0  importación completa\n"
@@ -84,9 +85,15 @@ int Comprobar(std::optional<std::string> archivo) {
   quelvar::Hallazgos hallazgos;
   hallazgos.archivo = archivo.value_or(std::string(quelvar::kArchivoActividades));
   quelvar::Entorno_Comprobacion entorno(*sistema, std::move(archivo), hallazgos);
-  quelvar::Comprobacion comprobacion(hallazgos);
-  const int salida = Ejecutar(entorno, comprobacion);
-  if (!quelvar::WriteToConsole(quelvar::Texto_Comprobacion(hallazgos, salida), false)) {
+  const int salida = [&] {
+    quelvar::Comprobacion comprobacion(hallazgos);
+    return Ejecutar(entorno, comprobacion);
+  }();  // what it keeps aside is all written out once it goes
+  bool consola = true;
+  quelvar::Escribir_Comprobacion(
+      hallazgos, salida, entorno.RegionalSettings().decimal_separator,
+      [&](std::string_view texto) { consola = consola && quelvar::WriteToConsole(texto, false); });
+  if (!consola) {
     quelvar::TellAboutProgram(quelvar::Resumen_Comprobacion(hallazgos, salida), salida != 0);
   }
   return salida;

@@ -1,8 +1,9 @@
 // What a check found, told in words.
 #include "startup/texto_comprobacion.h"
 
-#include <string_view>
-#include <vector>
+#include <algorithm>
+#include <array>
+#include <limits>
 
 namespace quelvar {
 namespace {
@@ -26,54 +27,152 @@ std::string Texto_Resultado(int salida) {
          ").\n";
 }
 
-// The report's lines as text, whatever its encoding.
-std::vector<std::string> Lineas_Informe(std::string_view bytes, const TextFormat& formato) {
-  const std::string_view marca = ByteOrderMark(formato.encoding);
-  if (formato.byte_order_mark && bytes.starts_with(marca)) bytes.remove_prefix(marca.size());
-  std::string texto;
-  AppendUtf8(formato.encoding, bytes, texto);
-  const std::string_view fin = formato.lf_line_ends ? "\n" : "\r\n";
-  std::vector<std::string> lineas;
-  std::size_t desde = 0;
-  while (desde < texto.size()) {
-    std::size_t hasta = texto.find(fin, desde);
-    if (hasta == std::string::npos) hasta = texto.size();
-    lineas.push_back(texto.substr(desde, hasta - desde));
-    desde = hasta + fin.size();
+// Text handed on a buffer at a time.
+class Salida {
+ public:
+  explicit Salida(const std::function<void(std::string_view)>& escribir) : escribir_(escribir) {}
+  Salida& operator<<(std::string_view texto) {
+    buffer_.append(texto);
+    if (buffer_.size() >= 1 << 16) Vaciar();
+    return *this;
   }
-  return lineas;
+  void Vaciar() {
+    if (!buffer_.empty()) escribir_(buffer_);
+    buffer_.clear();
+  }
+
+ private:
+  const std::function<void(std::string_view)>& escribir_;
+  std::string buffer_;
+};
+
+// The lines a LineWriter wrote in `formato` into `borrador`, read back as
+// text, each whole however long.
+LineReader Lector(Scratch& borrador, const TextFormat& formato) {
+  return LineReader(borrador.Reader(), formato, std::numeric_limits<std::size_t>::max() / 4);
+}
+
+// The reasons a line stays out, as the counts name them.
+enum Motivo { kConPunto, kNoNumero, kRepite, kTablaRechaza, kSinConvertir, kMotivos };
+constexpr std::array<const char*, kMotivos> kNombres = {
+    "la alícuota tiene un punto", "la alícuota no es un número", "repite el código y la actividad",
+    "la tabla la rechaza", "la alícuota no se pudo convertir"};
+
+Motivo Su_Motivo(Veredicto veredicto) {
+  switch (veredicto) {
+    case Veredicto::kTasaConPunto:
+      return kConPunto;
+    case Veredicto::kNoNumerica:
+      return kNoNumero;
+    case Veredicto::kRepetida:
+      return kRepite;
+    case Veredicto::kRechazadaPorTabla:
+      return kTablaRechaza;
+    default:
+      return kSinConvertir;
+  }
+}
+
+// "No insertadas por motivo: ...": the count of each reason, of the lines
+// the run counts as not inserted (all that stay out but the one it stops
+// at).
+std::string Cuentas(const Hallazgos& h) {
+  std::array<std::int64_t, kMotivos> cuenta{};
+  std::int64_t total = 0;
+  for (const Linea_Fuera& f : h.fuera) {
+    if (f.veredicto == Veredicto::kEstructuraIncorrecta) continue;
+    ++cuenta[Su_Motivo(f.veredicto)];
+    ++total;
+  }
+  std::string texto = "No insertadas por motivo:";
+  for (int m = 0; m < kMotivos; ++m) {
+    texto += std::string(m == 0 ? " " : ", ") + std::to_string(cuenta[m]) + " " + kNombres[m];
+  }
+  return texto + "; en total " + std::to_string(total) + ".\n";
+}
+
+// Why the line stays out, as the list says it.
+std::string Por_Que(const Linea_Fuera& f, const Hallazgos& h, std::string_view separador) {
+  switch (f.veredicto) {
+    case Veredicto::kNoNumerica:
+      return std::string(kNombres[kNoNumero]) + " (separador decimal: \"" + std::string(separador) +
+             "\")";
+    case Veredicto::kRepetida: {
+      // The line whose row the table holds: the first stored with this pair.
+      const auto primera =
+          std::lower_bound(h.guardadas.begin(), h.guardadas.end(), f.detalle,
+                           [](const Linea_Guardada& g, std::uint64_t par) { return g.par < par; });
+      return primera != h.guardadas.end() && primera->par == f.detalle
+                 ? std::string(kNombres[kRepite]) + " de la línea " +
+                       std::to_string(primera->numero)
+                 : std::string(kNombres[kRepite]) + " de una fila que la tabla ya tiene";
+    }
+    case Veredicto::kRechazadaPorTabla:
+      return std::string(kNombres[kTablaRechaza]) + ": " + h.motivos[f.detalle];
+    case Veredicto::kNoConvertida:
+    case Veredicto::kFalla:
+      return std::string(kNombres[kSinConvertir]) + " (" + h.motivos[f.detalle] + ")";
+    case Veredicto::kEstructuraIncorrecta:
+      return f.detalle == 1 ? "su alícuota no cabe en un número: la importación se detendría aquí"
+                            : "no tiene sus tres ¬: la importación se detendría aquí";
+    case Veredicto::kTasaConPunto:
+    case Veredicto::kInsertada:
+      break;
+  }
+  return kNombres[kConPunto];
 }
 
 }  // namespace
 
-std::string Texto_Comprobacion(const Hallazgos& h, int salida) {
-  std::string texto = "Comprobación de " + h.archivo +
-                      ": nada se cambió, ni la base ni Act.log.\n\nMensajes que mostraría:\n";
-  for (const std::string& mensaje : h.mensajes) texto += "  " + mensaje + "\n";
+void Escribir_Comprobacion(Hallazgos& h, int salida, std::string_view separador,
+                           const std::function<void(std::string_view)>& escribir) {
+  Salida texto(escribir);
+  texto << "Comprobación de " << h.archivo
+        << ": nada se cambió, ni la base ni Act.log.\n\nMensajes que mostraría:\n";
+  for (const std::string& mensaje : h.mensajes) texto << "  " << mensaje << "\n";
+  Line linea;
   if (h.informe) {
-    texto += "\nAct.log tendría:\n";
-    for (const std::string& linea : Lineas_Informe(*h.informe, h.formato)) {
-      texto += "  " + linea + "\n";
+    texto << "\nAct.log tendría:\n";
+    LineReader informe = Lector(*h.informe, h.formato);
+    while (!informe.AtEnd()) {
+      informe.ReadLine(linea);
+      texto << "  " << linea.text << "\n";
     }
+    texto << "\nLíneas que no entrarían en la tabla (las de alícuota con punto se cuentan pero "
+             "no se listan en Act.log):\n";
+    std::sort(h.guardadas.begin(), h.guardadas.end(), [](const auto& a, const auto& b) {
+      return a.par != b.par ? a.par < b.par : a.numero < b.numero;
+    });
+    if (h.textos_fuera) {
+      LineReader textos = Lector(*h.textos_fuera, h.formato);
+      for (const Linea_Fuera& f : h.fuera) {
+        textos.ReadLine(linea);
+        texto << "  línea " << std::to_string(f.numero) << ": " << Por_Que(f, h, separador) << ": "
+              << linea.text << "\n";
+      }
+    }
+    texto << Cuentas(h);
   }
   if (salida == 3) {
-    texto += "\nLa importación se detendría en la línea " + std::to_string(*h.detenida_en) +
-             ", sin sus tres signos ¬.\n";
+    const bool tres = !h.fuera.empty() && h.fuera.back().detalle == 1;
+    texto << "\nLa importación se detendría en la línea " << std::to_string(*h.detenida_en)
+          << (tres ? ": su alícuota no cabe en un número.\n" : ", sin sus tres signos ¬.\n");
   }
   if (h.cambios) {
     const Cambios& c = *h.cambios;
-    texto += "\nCambios en la tabla nomencla, por código y actividad:\n";
-    texto += "Actividades nuevas: " + std::to_string(c.nuevas) + "\n" + c.lista_nuevas;
-    texto += "Actividades quitadas: " + std::to_string(c.quitadas) + "\n" + c.lista_quitadas;
-    texto += "Alícuotas que cambian: " + std::to_string(c.cambian) + "\n" + c.lista_cambian;
-    texto += "Filas sin cambios: " + std::to_string(c.iguales) + "\n";
+    texto << "\nCambios en la tabla nomencla, por código y actividad:\n";
+    texto << "Actividades nuevas: " << std::to_string(c.nuevas) << "\n" << c.lista_nuevas;
+    texto << "Actividades quitadas: " << std::to_string(c.quitadas) << "\n" << c.lista_quitadas;
+    texto << "Alícuotas que cambian: " << std::to_string(c.cambian) << "\n" << c.lista_cambian;
+    texto << "Filas sin cambios: " << std::to_string(c.iguales) << "\n";
     if (c.pares_repetidos > 0) {
-      texto += "Pares de código y actividad repetidos en la tabla actual: " +
-               std::to_string(c.pares_repetidos) +
-               " (cada fila cuenta una vez; las que sobran se cuentan como quitadas)\n";
+      texto << "Pares de código y actividad repetidos en la tabla actual: "
+            << std::to_string(c.pares_repetidos)
+            << " (cada fila cuenta una vez; las que sobran se cuentan como quitadas)\n";
     }
   }
-  return texto + "\n" + Texto_Resultado(salida);
+  texto << "\n" << Texto_Resultado(salida);
+  texto.Vaciar();
 }
 
 std::string Resumen_Comprobacion(const Hallazgos& h, int salida) {
@@ -82,6 +181,7 @@ std::string Resumen_Comprobacion(const Hallazgos& h, int salida) {
   if (!h.mensajes.empty()) texto += "Último mensaje: " + h.mensajes.back() + "\n";
   texto += "Líneas leídas: " + std::to_string(h.leidas) +
            "; rechazadas: " + std::to_string(h.rechazadas) + ".\n";
+  if (h.informe) texto += Cuentas(h);
   if (h.cambios) {
     texto += "Actividades nuevas: " + std::to_string(h.cambios->nuevas) +
              "; quitadas: " + std::to_string(h.cambios->quitadas) +

@@ -262,6 +262,15 @@ TEST(LineWriter, WritesInTheFileEncodingWithCrLfAndItsMark) {
     w->WriteLine("Total  3 ");
     w->Close();
     EXPECT_EQ(out, expected);
+
+    // Kept aside in a scratch file, the lines read back as written.
+    auto scratch = NewScratch();
+    LineWriter aside(scratch->Writer(), format);
+    aside.WriteLine("Total  3 ");
+    aside.WriteLine("ñ\n¬");
+    aside.Close();
+    LineReader back(scratch->Reader(), format, 100);
+    EXPECT_EQ(Texts(AllLines(back)), (std::vector<std::string>{"Total  3 ", "ñ\n¬"}));
   }
 }
 

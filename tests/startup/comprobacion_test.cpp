@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "platform/text_encoding.h"
 #include "platform/text_file.h"
 #include "startup/programa.h"
 
@@ -231,6 +232,92 @@ TEST(Comprobacion, TheTablesChangeIsCountedAndListedRowByRow) {
             "vez; las que sobran se cuentan como quitadas)\n"
             "\n"
             "Resultado: la importación terminaría (estado 0).\n");
+}
+
+// Each line that stays out, once and in file order, with its number and why,
+// the counts by reason adding up to Act.log's; whatever the file's encoding
+// and line ends, and under either decimal separator. The run's own Act.log
+// stays as it was.
+TEST(Comprobacion, TellsEachLineThatStaysOutAndWhy) {
+  Programa p;
+  const std::string locales = p / "locales";
+  std::filesystem::create_directory(locales);
+  Shell("localedef -i es_AR -f UTF-8 " + locales + "/es_AR.UTF-8 >/dev/null 2>&1");
+  const std::string lineas[] = {
+      "011¬Cultivo¬350¬", "012¬Mala¬x¬",    "011¬Cultivo¬350¬", "013¬Punto¬3.5¬",   "014¬Café¬1,5¬",
+      "015¬Doble¬1,5,5¬", "016¬Clave¬100¬", "016¬Otra¬100¬",    "017¬Omitida¬100¬", "018¬Sin tasa"};
+  const std::string rechazo = ": la alícuota no es un número (separador decimal: \"";
+  const std::vector<std::string> punto = {
+      "línea 2" + rechazo + ".\"): 012¬Mala¬x¬",
+      "línea 3: repite el código y la actividad de la línea 1: 011¬Cultivo¬350¬",
+      "línea 4: la alícuota tiene un punto: 013¬Punto¬3.5¬",
+      "línea 5" + rechazo + ".\"): 014¬Café¬1,5¬",
+      "línea 6" + rechazo + ".\"): 015¬Doble¬1,5,5¬",
+      "línea 8: la tabla la rechaza: repite una clave única (UNIQUE constraint failed: "
+      "nomencla.codigo): 016¬Otra¬100¬",
+      "línea 9: la tabla la rechaza: un disparador la omite: 017¬Omitida¬100¬",
+      "línea 10: no tiene sus tres ¬: la importación se detendría aquí: 018¬Sin tasa",
+      "No insertadas por motivo: 1 la alícuota tiene un punto, 3 la alícuota no es un número, 1 "
+      "repite el código y la actividad, 2 la tabla la rechaza, 0 la alícuota no se pudo "
+      "convertir; en total 7."};
+  // Under ",", "1,5" is a number and "1,5,5" still none.
+  std::vector<std::string> coma = punto;
+  coma.erase(coma.begin() + 3);
+  for (std::string& linea : coma) {
+    if (const std::size_t at = linea.find(rechazo + "."); at != std::string::npos) {
+      linea[at + rechazo.size()] = ',';
+    }
+  }
+  coma.back() =
+      "No insertadas por motivo: 1 la alícuota tiene un punto, 2 la alícuota no es un número, 1 "
+      "repite el código y la actividad, 2 la tabla la rechaza, 0 la alícuota no se pudo "
+      "convertir; en total 6.";
+  const std::pair<TextEncoding, std::string> formas[] = {{TextEncoding::kWindows1252, "\r\n"},
+                                                         {TextEncoding::kUtf16LE, "\r\n"},
+                                                         {TextEncoding::kUtf8, "\n"}};
+  for (const auto& [encoding, fin] : formas) {
+    std::string texto = encoding == TextEncoding::kUtf16LE ? "\xEF\xBB\xBF" : "";
+    for (const std::string& linea : lineas) texto += linea + fin;
+    std::string archivo;
+    AppendEncoded(encoding, texto, archivo);
+    WriteFile(p / "Actividades.txt", archivo);
+    for (const bool es_ar : {false, true}) {
+      SCOPED_TRACE(std::to_string(static_cast<int>(encoding)) + (es_ar ? ", es_AR" : ", C"));
+      std::filesystem::remove(p / "Impuest.mdb");
+      std::filesystem::remove(p / "Act.log");
+      p.MakeDatabase();
+      ShellSql(p / "Impuest.mdb",
+               "CREATE UNIQUE INDEX unico ON nomencla (codigo); CREATE TRIGGER omitir BEFORE "
+               "INSERT ON nomencla WHEN NEW.codigo = '017' BEGIN SELECT RAISE(IGNORE); END;");
+      const std::vector<std::string> entorno = {"LOCPATH=" + locales,
+                                                es_ar ? "LC_ALL=es_AR.UTF-8" : "LC_ALL=C"};
+      const Outcome check = p.Run("--comprobar", entorno);
+      EXPECT_EQ(check.status, 3);
+      EXPECT_EQ(Section(check.out,
+                        "Líneas que no entrarían en la tabla (las de alícuota con punto se "
+                        "cuentan pero no se listan en Act.log):"),
+                es_ar ? coma : punto)
+          << check.out;
+      const Outcome run = p.Run("", entorno);
+      EXPECT_EQ(Section(check.out, "Act.log tendría:"), TextOf(p / "Act.log"));
+      if (encoding == TextEncoding::kWindows1252 && !es_ar) {
+        EXPECT_EQ(ReadFile(p / "Act.log"),
+                  "Registros erroneos :\r\n012\xAC"
+                  "Mala\xAC"
+                  "x\xAC\r\n011\xAC"
+                  "Cultivo\xAC"
+                  "350\xAC\r\n014\xAC"
+                  "Caf\xE9\xAC"
+                  "1,5\xAC\r\n015\xAC"
+                  "Doble\xAC"
+                  "1,5,5\xAC\r\n016\xAC"
+                  "Otra\xAC"
+                  "100\xAC\r\n017\xAC"
+                  "Omitida\xAC"
+                  "100\xAC\r\n");
+      }
+    }
+  }
 }
 
 TEST(Comprobacion, AMissingFileOrAWrongUseIsToldAndDoesNothing) {
