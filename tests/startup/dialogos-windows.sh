@@ -154,7 +154,7 @@ status=0
 [ "$(listing)" = "$before" ] || fail "the check changed the folder"
 tr -d '\r' <"$work/comprobacion.txt" >"$work/comprobacion.lf"
 for line in '  Quelvar: Ha terminado el proceso de importación.' '  2¬Dos¬x¬' 'Actividades nuevas: 1' \
-  '  línea 2: la alícuota no es un número (separador decimal: ","): 2¬Dos¬x¬' \
+  '  línea 2: la alícuota no es un número (separador decimal: "."): 2¬Dos¬x¬' \
   '+ 1 | Caña | 3.5' '- viejo | fila anterior | 1.0' 'Resultado: la importación terminaría (estado 0).'; do
   grep -qxF -e "$line" "$work/comprobacion.lf" || fail "check output lacks '$line': $(cat "$work/comprobacion.lf")"
 done
