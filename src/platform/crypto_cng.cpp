@@ -199,6 +199,13 @@ int Cipher(void*, int mode, const unsigned char* key, int key_sz, const unsigned
 }
 
 }  // namespace
+
+// CNG's derivation runs to its end once begun: a SQLCipher 4 key derived in
+// advance, and not needed (the file was SQLCipher 3's), would hold up the
+// open that is done already. So the key is derived when it is asked for.
+KeyInAdvance::KeyInAdvance(int, const std::string&, const std::string&, int, int) {}
+KeyInAdvance::~KeyInAdvance() = default;
+
 }  // namespace quelvar
 
 // Named by the build as SQLCipher's custom provider: SQLCipher calls it

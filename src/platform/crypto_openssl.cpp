@@ -6,7 +6,9 @@
 // for every page, and makes and frees a context each time: with OpenSSL 3,
 // a sizeable part of a large import. Here the algorithms are fetched once,
 // when the provider is registered, and each connection keeps its contexts;
-// the cryptography itself is OpenSSL's, unchanged.
+// the cryptography itself is OpenSSL's, unchanged. The key derivation is
+// PBKDF2 over OpenSSL's own hashes, at their compression functions' speed
+// (pbkdf2_openssl.cpp).
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
@@ -15,6 +17,7 @@
 
 #include <new>
 
+#include "platform/pbkdf2_openssl.h"
 #include "platform/sqlcipher_provider.h"
 
 namespace quelvar {
@@ -121,8 +124,7 @@ int Pbkdf2(void*, int algorithm, const unsigned char* pass, int pass_sz, const u
   if (!Known(algorithm) || pass_sz < 0 || salt_sz < 0 || workfactor < 1 || key_sz < 0) {
     return kSqliteError;
   }
-  return PKCS5_PBKDF2_HMAC(reinterpret_cast<const char*>(pass), pass_sz, salt, salt_sz, workfactor,
-                           digests[algorithm], key_sz, key)
+  return Pbkdf2Hmac(algorithm, pass, pass_sz, salt, salt_sz, workfactor, key_sz, key)
              ? kSqliteOk
              : kSqliteError;
 }

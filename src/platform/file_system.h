@@ -2,6 +2,8 @@
 // place without replacing another, removing one.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -31,6 +33,9 @@ inline std::string NewFileName(const std::string& path) {
 }
 
 bool FileExists(const std::string& path);
+// Up to the first `n` bytes of the file at `path`, and its size; nothing
+// when it cannot be read.
+std::optional<std::string> FileStart(const std::string& path, std::size_t n, std::uint64_t& size);
 // True when `path` is a file that holds nothing.
 bool FileIsEmpty(const std::string& path);
 

@@ -15,6 +15,19 @@ bool FileExists(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0;
 }
 
+std::optional<std::string> FileStart(const std::string& path, std::size_t n, std::uint64_t& size) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string start(n, '\0');
+  struct stat st {};
+  const ssize_t got = ::fstat(fd, &st) == 0 ? ::pread(fd, start.data(), n, 0) : -1;
+  ::close(fd);
+  if (got < 0) return std::nullopt;
+  size = static_cast<std::uint64_t>(st.st_size);
+  start.resize(static_cast<std::size_t>(got));
+  return start;
+}
+
 bool FileIsEmpty(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;

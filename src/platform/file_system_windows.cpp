@@ -38,6 +38,23 @@ bool FileExists(const std::string& path) {
   return ::GetFileAttributesW(WidePath(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::optional<std::string> FileStart(const std::string& path, std::size_t n, std::uint64_t& size) {
+  HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+  std::string start(n, '\0');
+  LARGE_INTEGER length{};
+  DWORD got = 0;
+  const bool read = ::GetFileSizeEx(file, &length) &&
+                    ::ReadFile(file, start.data(), static_cast<DWORD>(n), &got, nullptr);
+  ::CloseHandle(file);
+  if (!read) return std::nullopt;
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  start.resize(got);
+  return start;
+}
+
 bool FileIsEmpty(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   return ::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) &&

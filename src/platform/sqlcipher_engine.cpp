@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -16,6 +17,7 @@
 #include "platform/database.h"
 #include "platform/failure.h"
 #include "platform/file_system.h"
+#include "platform/sqlcipher_provider.h"
 
 namespace quelvar {
 
@@ -446,6 +448,16 @@ std::unique_ptr<SqlDatabase> Connect(const std::string& name, int flags, std::st
 // is waited for, within the lock wait; a file held longer fails the open.
 std::unique_ptr<SqlDatabase> OpenInItsFormat(const std::string& name, int flags,
                                              std::string_view connect, const LockWait& lock_wait) {
+  // SQLCipher 4's key (256,000 iterations of PBKDF2-HMAC-SHA512 over the
+  // file's first 16 bytes, its salt) takes ten times SQLCipher 3's: where
+  // the file may be one (whole pages of 4096 bytes), it is derived from the
+  // start on the other core, and the SQLCipher 3 attempt adds nothing to it.
+  std::optional<KeyInAdvance> v4;
+  std::uint64_t size = 0;
+  const std::optional<std::string> salt = FileStart(name, 16, size);
+  if (salt && salt->size() == 16 && size % 4096 == 0) {
+    v4.emplace(kSha512, PasswordOf(connect), *salt, 256000, 32);
+  }
   auto db = Connect(name, flags, connect, Formato::kSqlCipher3, lock_wait);
   const int rc = db->TryExecute("SELECT count(*) FROM sqlite_master");
   if (rc == SQLITE_OK) return db;

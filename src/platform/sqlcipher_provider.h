@@ -4,6 +4,8 @@
 // has it: a new SQLCipher version must be checked against this.
 #pragma once
 
+#include <string>
+
 extern "C" {
 
 struct sqlcipher_provider {
@@ -42,5 +44,22 @@ namespace quelvar {
 // The values SQLCipher passes for `algorithm` (HMAC and PBKDF2 alike) and `mode`.
 enum : int { kSha1 = 0, kSha256 = 1, kSha512 = 2 };
 enum : int { kDecrypt = 0, kEncrypt = 1 };
+
+// Derives, on another core, a key the engine expects SQLCipher to ask the
+// provider for soon: PBKDF2-HMAC with `algorithm` of `pass` and `salt` in
+// `iterations`, `key_sz` bytes. The provider's derivation with exactly those
+// inputs then takes it from here; one not asked for is abandoned halfway
+// when this goes. One at a time: another made meanwhile does nothing.
+class KeyInAdvance {
+ public:
+  KeyInAdvance(int algorithm, const std::string& pass, const std::string& salt, int iterations,
+               int key_sz);
+  ~KeyInAdvance();
+  KeyInAdvance(const KeyInAdvance&) = delete;
+  KeyInAdvance& operator=(const KeyInAdvance&) = delete;
+
+ private:
+  bool mine_ = false;  // this one's key is the one being derived
+};
 
 }  // namespace quelvar

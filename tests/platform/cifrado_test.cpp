@@ -64,6 +64,20 @@ TEST_F(Cifrado, Pbkdf2MatchesThePublishedVectors) {
       {kSha512, "password", "salt", 2,
        "e1d9c16aa681708a45f5c7c4e215ceb66e011a2e9f0040713f18aefdb866d53c"
        "f76cab2868a39b9f7840edce4fef5a82be67335c77a6068e04112754f27ccf4e"},
+      // From OpenSSL's own PKCS5_PBKDF2_HMAC: the counts of SQLCipher 3 and
+      // 4 with the program's password; passwords longer than the hash's
+      // block, and a key of three blocks.
+      {kSha1, "Rt6081M73", "sal de 16 bytes!", 64000,
+       "ef7857e4f0bdaf17a79f800d8c5e0b18275ebc87f92c157626e3177a254f37b2"},
+      {kSha512, "Rt6081M73", "sal de 16 bytes!", 256000,
+       "aafec62fa4c45c094bb04edd8d45f8f86db0e2b40b76c2cb2cee99df5d6c0ac4"},
+      {kSha1, "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyzabcdefghijklm",
+       "sal de 16 bytes!", 4096,
+       "11aea68b315effa4a1de1906298c133dee6d1bab0bb833a67e3e2ce8a3624d5a8738e198fbb5f7555514d0f3"
+       "6bd6e8819d17"},
+      {kSha512, std::string(129, 'A'), "sal de 16 bytes!", 3,
+       "450904aa2357af78e46a2e79a918cbbcea6288ada1a8a96f1f9a980f8567adce"
+       "69fbbe2a2d784142c0732764fe095205c5a67aac11e5f329dbe5145e9b256ad9"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.password + " / " + std::to_string(c.iterations));
@@ -74,6 +88,29 @@ TEST_F(Cifrado, Pbkdf2MatchesThePublishedVectors) {
                       static_cast<int>(salt.size()), c.iterations, static_cast<int>(key.size()),
                       key.data()),
               SQLITE_OK);
+    EXPECT_EQ(key, expected);
+  }
+}
+
+// A key derived in advance is the one asked for, taken whole; one dropped
+// halfway leaves every derivation as it was.
+TEST_F(Cifrado, AKeyDerivedInAdvanceIsTheSame) {
+  const Bytes pass = Text("Rt6081M73"), salt = Text("sal de 16 bytes!");
+  const Bytes expected = Hex("aafec62fa4c45c094bb04edd8d45f8f86db0e2b40b76c2cb2cee99df5d6c0ac4");
+  for (bool asked : {true, false}) {
+    SCOPED_TRACE(asked);
+    Bytes key(32);
+    {
+      KeyInAdvance advance(kSha512, "Rt6081M73", "sal de 16 bytes!", 256000, 32);
+      if (asked) {
+        ASSERT_EQ(p_->kdf(ctx_, kSha512, pass.data(), 9, salt.data(), 16, 256000, 32, key.data()),
+                  SQLITE_OK);
+      }
+    }
+    if (!asked) {
+      ASSERT_EQ(p_->kdf(ctx_, kSha512, pass.data(), 9, salt.data(), 16, 256000, 32, key.data()),
+                SQLITE_OK);
+    }
     EXPECT_EQ(key, expected);
   }
 }
