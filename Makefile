@@ -14,17 +14,21 @@ instalar = @tools/dependencias $(BUILD)/deps.log $(1) && tools/motor $(BUILD)/mo
 deps:
 	$(call instalar,todo)
 
+# The project's own checks make every warning an error; a user's build
+# (make demo, make paquete, a plain cmake) warns and goes on.
+WERROR ?= OFF
+
 # The programs (and, once GoogleTest is there, the tests).
 build:
 	$(call instalar,programas)
-	cmake -S . -B $(BUILD) -G Ninja
+	cmake -S . -B $(BUILD) -G Ninja -DQUELVAR_WERROR=$(WERROR)
 	cmake --build $(BUILD)
 
 test:
 	$(call instalar,pruebas)
-	$(MAKE) --no-print-directory build
+	$(MAKE) --no-print-directory build WERROR=ON
 	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j2
-	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10
+	$(MAKE) --no-print-directory fuzz FUZZ_SECONDS=10 WERROR=ON
 
 # Each fuzz target for FUZZ_SECONDS, from the seeds under tests/fuzz/corpus;
 # what it finds is kept in $(BUILD)-fuzz/corpus.
@@ -32,14 +36,14 @@ FUZZ_SECONDS ?= 60
 fuzz:
 	$(call instalar,pruebas)
 	cmake -S . -B $(BUILD)-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ \
-	  -DQUELVAR_FUZZ=ON -DBUILD_TESTING=OFF
+	  -DQUELVAR_FUZZ=ON -DBUILD_TESTING=OFF -DQUELVAR_WERROR=$(WERROR)
 	cmake --build $(BUILD)-fuzz --target fuzz_linea fuzz_importacion
 	tools/fuzz $(BUILD)-fuzz $(FUZZ_SECONDS)
 
 # The whole suite again, built with AddressSanitizer and UBSan.
 test-sanitize:
 	$(call instalar,pruebas)
-	cmake -S . -B $(BUILD)-sanitize -G Ninja -DQUELVAR_SANITIZE=ON
+	cmake -S . -B $(BUILD)-sanitize -G Ninja -DQUELVAR_SANITIZE=ON -DQUELVAR_WERROR=ON
 	cmake --build $(BUILD)-sanitize
 	cd $(BUILD)-sanitize && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --output-on-failure --no-tests=error -j2
@@ -59,7 +63,8 @@ bench:
 WINDOWS := $(BUILD)-windows
 windows:
 	$(call instalar,windows)
-	cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+	cmake -S . -B $(WINDOWS) -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+	  -DQUELVAR_WERROR=$(WERROR)
 	cmake --build $(WINDOWS) --target quelvar crear-base
 
 # What a clerk receives, each with its sha256 sum beside it:
@@ -81,12 +86,12 @@ paquete-windows:
 # archive, then a library planted beside the program.
 test-windows:
 	$(call instalar,pruebas pruebas-windows)
-	$(MAKE) --no-print-directory windows
+	$(MAKE) --no-print-directory windows WERROR=ON
 	cmake --build $(WINDOWS)
 	tools/probar-windows $(WINDOWS)
 	bash tests/startup/dialogos-windows.sh $(WINDOWS)
 	bash tests/startup/consistencia-windows.sh $(WINDOWS)
-	$(MAKE) --no-print-directory build
+	$(MAKE) --no-print-directory build WERROR=ON
 	QUELVAR_WINDOWS=$(abspath $(WINDOWS)) $(BUILD)/tests/startup_test --gtest_filter='CorteDeLuzWindows.*'
 	bash tests/startup/paquete-windows.sh $(WINDOWS)
 	bash tests/startup/dll-plantada-windows.sh $(WINDOWS)
