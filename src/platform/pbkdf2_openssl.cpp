@@ -35,7 +35,7 @@ void Be32(unsigned char* out, std::uint32_t v) {
 }
 
 // What the derivation needs of each hash: its sizes, its calls, and its
-// chaining state, restored and read out as the digest's bytes.
+// chaining state, set and read as its words.
 template <typename Ctx>
 struct Hash;
 
