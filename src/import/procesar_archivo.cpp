@@ -21,11 +21,13 @@ struct Revision {
 };
 
 // The checks of one line: the stretch where failures are trapped. Only
-// failures leave it, running out of memory among them.
-Revision Revisar_Linea(Form1& form, Env& entorno, Existencia& existencia, std::string_view linea,
+// failures leave it, running out of memory among them. A line that cannot
+// be read as text fails its conversion before any field is looked at.
+Revision Revisar_Linea(Form1& form, Env& entorno, Existencia& existencia, const Line& linea,
                        Campos& campos) {
   try {
-    Separar_Campos(linea, campos);
+    if (linea.invalid_at != Line::kValid) return {Veredicto::kIlegible};
+    Separar_Campos(linea.text, campos);
     existencia.Anticipar(campos.codigo, campos.actividad);
     const NumberFormat& formato = entorno.RegionalSettings();
     if (form.Tienecomas(campos.tasa)) return {Veredicto::kTasaConPunto};
@@ -86,7 +88,7 @@ void Form1::Procesar_Archivo() {
     actividades->ReadLine(actual);
     Revision revision;
     try {
-      revision = Revisar_Linea(*this, entorno_, *existencia_, actual.text, campos);
+      revision = Revisar_Linea(*this, entorno_, *existencia_, actual, campos);
     } catch (const Failure& falla) {
       revision = {Por_Su_Clase(falla)};
       motivo = falla.description();

@@ -19,6 +19,7 @@ enum class Veredicto {
   kRepetida,              // the table holds its code and activity already: listed
   kRechazadaPorTabla,     // the table's own rules kept it out: listed
   kNoConvertida,          // its rate could not be converted: listed
+  kIlegible,              // its bytes are no text in the file's encoding: listed
   kFalla,                 // another failure in its checks, shown to the user: listed
   kEstructuraIncorrecta,  // without its three "¬": the run stops there
 };

@@ -165,6 +165,110 @@ void AppendEncoded(TextEncoding encoding, std::string_view utf8, std::string& ou
   }
 }
 
+void Decoder::Invalid(std::uint64_t at, std::string& utf8) {
+  if (first_invalid_ == kNone) first_invalid_ = at;
+  utf8.append("\xEF\xBF\xBD");  // U+FFFD
+}
+
+void Decoder::Feed(std::string_view bytes, std::string& utf8) {
+  switch (encoding_) {
+    case TextEncoding::kWindows1252:
+      AppendUtf8(encoding_, bytes, utf8);
+      break;
+    case TextEncoding::kUtf8:
+      FeedUtf8(bytes, utf8);
+      break;
+    case TextEncoding::kUtf16LE:
+    case TextEncoding::kUtf16BE:
+      FeedUtf16(bytes, utf8);
+      break;
+  }
+  fed_ += bytes.size();
+}
+
+void Decoder::FeedUtf8(std::string_view bytes, std::string& utf8) {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto b = static_cast<unsigned char>(bytes[i]);
+    const std::uint64_t at = fed_ + i;
+    if (due_ > 0) {
+      if (b >= low_ && b <= high_) {
+        cut_.push_back(static_cast<char>(b));
+        low_ = 0x80;
+        high_ = 0xBF;
+        if (--due_ == 0) {
+          utf8.append(cut_);
+          cut_.clear();
+        }
+        continue;
+      }
+      // The character begun is not valid; this byte starts anew.
+      Invalid(at - cut_.size(), utf8);
+      cut_.clear();
+      due_ = 0;
+      low_ = 0x80;
+      high_ = 0xBF;
+    }
+    if (b < 0x80) {
+      utf8.push_back(static_cast<char>(b));
+      continue;
+    }
+    if (b < 0xC2 || b > 0xF4) {
+      Invalid(at, utf8);
+      continue;
+    }
+    cut_.push_back(static_cast<char>(b));
+    due_ = b < 0xE0 ? 1 : b < 0xF0 ? 2 : 3;
+    if (b == 0xE0) low_ = 0xA0;   // no overlong forms
+    if (b == 0xED) high_ = 0x9F;  // no surrogates
+    if (b == 0xF0) low_ = 0x90;
+    if (b == 0xF4) high_ = 0x8F;  // nothing past U+10FFFF
+  }
+}
+
+void Decoder::FeedUtf16(std::string_view bytes, std::string& utf8) {
+  const bool big = encoding_ == TextEncoding::kUtf16BE;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (cut_.empty()) {
+      cut_.push_back(bytes[i]);
+      continue;
+    }
+    const auto first = static_cast<unsigned char>(cut_[0]);
+    const auto second = static_cast<unsigned char>(bytes[i]);
+    cut_.clear();
+    const std::uint32_t unit = big ? (first << 8 | second) : (second << 8 | first);
+    const std::uint64_t at = fed_ + i - 1;
+    const bool high = unit >= 0xD800 && unit < 0xDC00;
+    const bool low = unit >= 0xDC00 && unit < 0xE000;
+    if (high_surrogate_ != 0) {
+      if (low) {
+        AppendCodePoint(0x10000 + ((high_surrogate_ - 0xD800) << 10) + (unit - 0xDC00), utf8);
+        high_surrogate_ = 0;
+        continue;
+      }
+      Invalid(high_at_, utf8);
+      high_surrogate_ = 0;
+    }
+    if (high) {
+      high_surrogate_ = unit;
+      high_at_ = at;
+    } else if (low) {
+      Invalid(at, utf8);
+    } else {
+      AppendCodePoint(unit, utf8);
+    }
+  }
+}
+
+void Decoder::End(std::string& utf8) {
+  if (high_surrogate_ != 0) Invalid(high_at_, utf8);
+  if (!cut_.empty()) Invalid(fed_ - cut_.size(), utf8);
+  high_surrogate_ = 0;
+  cut_.clear();
+  due_ = 0;
+  low_ = 0x80;
+  high_ = 0xBF;
+}
+
 std::size_t Characters(std::string_view utf8) {
   std::size_t n = 0;
   for (char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
@@ -199,7 +303,8 @@ void Utf8Check::Feed(std::string_view bytes) {
 }
 
 void Utf16Check::Feed(std::string_view bytes) {
-  for (std::size_t i = 0; i < bytes.size() && valid_; ++i) {
+  // On past a unit that is not valid: the line ends are looked for to the end.
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (!odd_) {
       first_ = static_cast<unsigned char>(bytes[i]);
       odd_ = true;

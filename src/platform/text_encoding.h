@@ -23,6 +23,40 @@ void AppendEncoded(TextEncoding encoding, std::string_view utf8, std::string& ou
 // The length of `utf8` in characters.
 std::size_t Characters(std::string_view utf8);
 
+// Turns text in `encoding` into UTF-8 a piece at a time, whatever its bytes:
+// a character cut between two pieces is completed by the next, and bytes
+// that are no character of the encoding (UTF-8 or UTF-16 that is not valid)
+// each become U+FFFD, the first of them noted.
+class Decoder {
+ public:
+  static constexpr std::uint64_t kNone = UINT64_MAX;
+
+  explicit Decoder(TextEncoding encoding) : encoding_(encoding) {}
+  void Feed(std::string_view bytes, std::string& utf8);
+  // No more bytes: a character still cut is not valid.
+  void End(std::string& utf8);
+  // Where the first byte that is no valid text lies, counted from the first
+  // byte fed; kNone while there is none.
+  std::uint64_t first_invalid() const { return first_invalid_; }
+
+ private:
+  void Invalid(std::uint64_t at, std::string& utf8);
+  void FeedUtf8(std::string_view bytes, std::string& utf8);
+  void FeedUtf16(std::string_view bytes, std::string& utf8);
+
+  TextEncoding encoding_;
+  std::uint64_t fed_ = 0;
+  std::uint64_t first_invalid_ = kNone;
+  // A character begun and not yet complete: its bytes, and (UTF-8) how many
+  // are still due with the bounds of the next, or (UTF-16) a first byte or
+  // a high surrogate waiting.
+  std::string cut_;
+  int due_ = 0;
+  unsigned char low_ = 0x80, high_ = 0xBF;
+  std::uint32_t high_surrogate_ = 0;
+  std::uint64_t high_at_ = 0;
+};
+
 // Checks, a piece at a time, that bytes are valid UTF-8: shortest forms, no
 // surrogates, nothing past U+10FFFF, no character cut at the end.
 class Utf8Check {
@@ -37,7 +71,8 @@ class Utf8Check {
 };
 
 // Checks, a piece at a time, that bytes are valid UTF-16: whole code units,
-// every surrogate in a pair. Notes too which line ends it holds.
+// every surrogate in a pair. Notes too which line ends it holds, in all of
+// them.
 class Utf16Check {
  public:
   explicit Utf16Check(bool big_endian) : big_endian_(big_endian) {}

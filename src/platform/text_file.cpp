@@ -82,7 +82,7 @@ bool LineReader::IsUnit(std::size_t at, char ascii) const {
   return buffer_[at + (big ? 1 : 0)] == ascii && buffer_[at + (big ? 0 : 1)] == 0;
 }
 
-bool LineReader::AtEnd() { return !Have(unit_); }
+bool LineReader::AtEnd() { return !Have(1); }
 
 void LineReader::ReadLine(Line& line) {
   line.text.clear();
@@ -122,8 +122,21 @@ void LineReader::ReadLine(Line& line) {
     if (ends == '\r' && Have(unit_) && IsUnit(pos_, '\n')) pos_ += unit_;
     ended = true;
   }
-  if (!ended) line.end = offset_ + pos_;
-  AppendUtf8(format_.encoding, line.bytes, line.text);
+  if (!ended) {
+    // A file that ends inside a code unit: its last byte belongs to the last line.
+    if (pos_ < len_) take(len_);
+    line.end = offset_ + pos_;
+  }
+  line.invalid_at = Line::kValid;
+  if (format_.valid) {
+    AppendUtf8(format_.encoding, line.bytes, line.text);
+  } else {
+    Decoder decoder(format_.encoding);
+    decoder.Feed(line.bytes, line.text);
+    // A character cut where holding stopped is text the line goes on with.
+    if (line.whole) decoder.End(line.text);
+    line.invalid_at = decoder.first_invalid();
+  }
   if (!line.whole) {
     // A character cut at the end of what was held lies past the characters
     // that are kept.
@@ -139,22 +152,26 @@ void LineReader::ReadLine(Line& line) {
 }
 
 void LineReader::CopyLine(const Line& line, LineWriter& writer) {
-  if (line.whole) {
-    writer.WriteBytes(line.bytes);
-  } else {
-    std::string chunk(1 << 16, '\0');
-    for (std::uint64_t at = line.start; at < line.end;) {
-      const std::size_t want =
-          static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), line.end - at));
-      const std::size_t got = source_->ReadAt(at, chunk.data(), want);
-      // The file lost the line since it was read.
-      if (got == 0)
-        throw Failure(FailureKind::kOther, 62, "Entrada más allá del final del archivo");
-      writer.WriteBytes(std::string_view(chunk.data(), got));
-      at += got;
-    }
-  }
+  ForEachPiece(line, [&](std::string_view bytes) { writer.WriteBytes(bytes); });
   writer.EndLine();
+}
+
+void LineReader::ForEachPiece(const Line& line,
+                              const std::function<void(std::string_view)>& piece) {
+  if (line.whole) {
+    piece(line.bytes);
+    return;
+  }
+  std::string chunk(1 << 16, '\0');
+  for (std::uint64_t at = line.start; at < line.end;) {
+    const std::size_t want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), line.end - at));
+    const std::size_t got = source_->ReadAt(at, chunk.data(), want);
+    // The file lost the line since it was read.
+    if (got == 0) throw Failure(FailureKind::kOther, 62, "Entrada más allá del final del archivo");
+    piece(std::string_view(chunk.data(), got));
+    at += got;
+  }
 }
 
 LineWriter::LineWriter(std::unique_ptr<ByteSink> sink, const TextFormat& format)

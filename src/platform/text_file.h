@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -44,11 +45,16 @@ class ByteSink {
 
 // One line of a file, without its line end.
 struct Line {
-  std::string text;         // UTF-8
+  static constexpr std::uint64_t kValid = UINT64_MAX;
+
+  std::string text;         // UTF-8; U+FFFD for what is no text in the file's encoding
   std::string bytes;        // exactly as read; only the start of a line not held whole
   bool whole = true;        // false when the line was too long to hold in memory
   std::uint64_t start = 0;  // where the line's bytes lie in the file
   std::uint64_t end = 0;
+  // Where, among the bytes held, the first that is no text in the file's
+  // encoding lies; kValid when the line is all text.
+  std::uint64_t invalid_at = kValid;
 };
 
 class LineWriter;
@@ -82,6 +88,9 @@ class LineReader {
   // Writes `line`, read from this file, to `writer` as one line of exactly
   // the bytes it was read from.
   void CopyLine(const Line& line, LineWriter& writer);
+  // Hands the bytes `line` was read from, all of them however long, a piece
+  // at a time.
+  void ForEachPiece(const Line& line, const std::function<void(std::string_view)>& piece);
   void Close() { source_->Close(); }
 
   static constexpr std::size_t kBufferSize = 1 << 18;

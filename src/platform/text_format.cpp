@@ -2,6 +2,7 @@
 #include "platform/text_format.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quelvar {
 namespace {
@@ -43,29 +44,71 @@ void TextFormatDetector::Feed(std::string_view bytes) {
     utf16_->Feed(bytes.substr(mark));
   }
 
-  utf8_.Feed(bytes);
+  FeedUtf8(bytes);
   cr_ = cr_ || bytes.find('\r') != std::string_view::npos;
   lf_ = lf_ || bytes.find('\n') != std::string_view::npos;
-  for (std::size_t ac = 0; !terminator_ && (ac = bytes.find('\xAC', ac)) != bytes.npos; ++ac) {
-    terminator_ = (ac == 0 ? last_ : bytes[ac - 1]) == '\xC2';
+}
+
+void TextFormatDetector::FeedUtf8(std::string_view bytes) {
+  const auto* b = reinterpret_cast<const unsigned char*>(bytes.data());
+  const auto* const end = b + bytes.size();
+  while (b != end) {
+    // Eight ASCII bytes at a time: most of every line.
+    std::uint64_t eight = 0;
+    if (due_ == 0 && end - b >= 8 &&
+        (std::memcpy(&eight, b, 8), eight & 0x8080808080808080u) == 0) {
+      b += 8;
+      continue;
+    }
+    if (due_ > 0) {
+      if (*b >= low_ && *b <= high_) {
+        if (--due_ == 0 && lead_ == 0xC2 && *b == 0xAC) ++utf8_terminators_;
+        low_ = 0x80;
+        high_ = 0xBF;
+        ++b;
+        continue;
+      }
+      // The character begun is not valid; this byte starts anew.
+      utf8_valid_ = false;
+      due_ = 0;
+      low_ = 0x80;
+      high_ = 0xBF;
+    }
+    if (*b < 0x80) {
+      ++b;
+      continue;
+    }
+    if (*b < 0xC2 || *b > 0xF4) {
+      utf8_valid_ = false;
+      if (*b == 0xAC) ++byte_terminators_;
+    } else {
+      lead_ = *b;
+      due_ = *b < 0xE0 ? 1 : *b < 0xF0 ? 2 : 3;
+      if (*b == 0xE0) low_ = 0xA0;   // no overlong forms
+      if (*b == 0xED) high_ = 0x9F;  // no surrogates
+      if (*b == 0xF0) low_ = 0x90;
+      if (*b == 0xF4) high_ = 0x8F;  // nothing past U+10FFFF
+    }
+    ++b;
   }
-  last_ = bytes.back();
 }
 
 TextFormat TextFormatDetector::Verdict() const {
   TextFormat format;
-  if (utf16_ && utf16_->Valid()) {
+  if (utf16_) {
     format.encoding = utf16_->big_endian() ? TextEncoding::kUtf16BE : TextEncoding::kUtf16LE;
     format.byte_order_mark = true;
     format.lf_line_ends = !utf16_->cr() && utf16_->lf();
-  } else {
-    const bool mark = start_.starts_with(kMarkUtf8);
-    if (utf8_.Valid() && (mark || terminator_)) {
-      format.encoding = TextEncoding::kUtf8;
-      format.byte_order_mark = mark;
-    }
-    format.lf_line_ends = !cr_ && lf_;
+    format.valid = utf16_->Valid();
+    return format;
   }
+  const bool mark = start_.starts_with(kMarkUtf8);
+  if (mark || utf8_terminators_ > byte_terminators_) {
+    format.encoding = TextEncoding::kUtf8;
+    format.byte_order_mark = mark;
+    format.valid = utf8_valid_ && due_ == 0;
+  }
+  format.lf_line_ends = !cr_ && lf_;
   return format;
 }
 

@@ -17,6 +17,23 @@ std::uint64_t Par(const Campos& campos) {
   return h ^ (h >> 29);
 }
 
+// How many "¬" the whole line holds, however long.
+std::uint64_t Terminadores(const Linea_Leida& leida) {
+  std::uint64_t cuenta = 0;
+  Decoder decoder(leida.archivo.format().encoding);
+  std::string texto;
+  auto contar = [&] {
+    for (std::size_t at = 0; (at = texto.find(kTerminador, at)) != std::string::npos; ++at)
+      ++cuenta;
+    texto.clear();
+  };
+  leida.archivo.ForEachPiece(leida.linea, [&](std::string_view bytes) {
+    decoder.Feed(bytes, texto);
+    contar();
+  });
+  return cuenta;
+}
+
 }  // namespace
 
 Entorno_Comprobacion::Entorno_Comprobacion(Env& entorno, std::optional<std::string> archivo,
@@ -62,12 +79,16 @@ void Comprobacion::Linea_Procesada(std::int32_t numero, Veredicto veredicto,
     case Veredicto::kFalla:
       detalle = Motivo(leida.motivo);
       break;
+    case Veredicto::kIlegible:
+      detalle = leida.linea.invalid_at;
+      break;
     case Veredicto::kEstructuraIncorrecta:
       try {
         Campos campos;
         Separar_Campos(leida.linea.text, campos);
-        detalle = 1;
+        detalle = kSinCaberLaAlicuota;
       } catch (const Failure&) {
+        if (Terminadores(leida) >= 3) detalle = kTresMasAlla;
       }
       break;
     case Veredicto::kInsertada:

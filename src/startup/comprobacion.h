@@ -22,10 +22,13 @@ struct Linea_Fuera {
   std::int32_t numero;  // in the file, from 1
   Veredicto veredicto;
   // kRepetida: its pair, hashed; kRechazadaPorTabla, kNoConvertida, kFalla:
-  // where its reason lies among Hallazgos::motivos; kEstructuraIncorrecta: 1
-  // when it holds its three "¬" and it is its rate that no number holds.
+  // where its reason lies among Hallazgos::motivos; kIlegible: the first
+  // byte that is no text; kEstructuraIncorrecta: why it stops the run.
   std::uint64_t detalle;
 };
+// Why a line stops the run, besides lacking its three "¬".
+inline constexpr std::uint64_t kSinCaberLaAlicuota = 1;  // its rate is beyond a double
+inline constexpr std::uint64_t kTresMasAlla = 2;  // its third "¬" lies past the scan's reach
 
 // A line whose row the table got: its pair, hashed, and its number.
 struct Linea_Guardada {

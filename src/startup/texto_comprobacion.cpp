@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 
 namespace quelvar {
 namespace {
@@ -46,17 +45,55 @@ class Salida {
   std::string buffer_;
 };
 
-// The lines a LineWriter wrote in `formato` into `borrador`, read back as
-// text, each whole however long.
+// The lines a LineWriter wrote in `formato` into `borrador`, read back; each
+// is written out a piece at a time (Escribir_Linea), however long.
 LineReader Lector(Scratch& borrador, const TextFormat& formato) {
-  return LineReader(borrador.Reader(), formato, std::numeric_limits<std::size_t>::max() / 4);
+  return LineReader(borrador.Reader(), formato, 1024);
+}
+
+// Text for the listing, one line per entry: a line end inside it is shown as
+// "\n" or "\r".
+void Escapado(std::string_view texto, Salida& salida) {
+  for (std::size_t at; (at = texto.find_first_of("\r\n")) != std::string_view::npos;) {
+    salida << texto.substr(0, at) << (texto[at] == '\n' ? "\\n" : "\\r");
+    texto.remove_prefix(at + 1);
+  }
+  salida << texto;
+}
+
+// The line as text, escaped, read from `archivo` a piece at a time.
+void Escribir_Linea(LineReader& archivo, const Line& linea, Salida& salida) {
+  Decoder decoder(archivo.format().encoding);
+  std::string texto;
+  archivo.ForEachPiece(linea, [&](std::string_view bytes) {
+    decoder.Feed(bytes, texto);
+    Escapado(texto, salida);
+    texto.clear();
+  });
+  decoder.End(texto);
+  Escapado(texto, salida);
 }
 
 // The reasons a line stays out, as the counts name them.
-enum Motivo { kConPunto, kNoNumero, kRepite, kTablaRechaza, kSinConvertir, kMotivos };
+enum Motivo { kConPunto, kNoNumero, kRepite, kTablaRechaza, kSinConvertir, kIlegibles, kMotivos };
 constexpr std::array<const char*, kMotivos> kNombres = {
-    "la alícuota tiene un punto", "la alícuota no es un número", "repite el código y la actividad",
-    "la tabla la rechaza", "la alícuota no se pudo convertir"};
+    "la alícuota tiene un punto",       "la alícuota no es un número",
+    "repite el código y la actividad",  "la tabla la rechaza",
+    "la alícuota no se pudo convertir", "no se puede leer como texto"};
+
+std::string Nombre_Codificacion(TextEncoding codificacion) {
+  switch (codificacion) {
+    case TextEncoding::kUtf8:
+      return "UTF-8";
+    case TextEncoding::kUtf16LE:
+      return "UTF-16LE";
+    case TextEncoding::kUtf16BE:
+      return "UTF-16BE";
+    case TextEncoding::kWindows1252:
+      break;
+  }
+  return "Windows-1252";
+}
 
 Motivo Su_Motivo(Veredicto veredicto) {
   switch (veredicto) {
@@ -68,6 +105,8 @@ Motivo Su_Motivo(Veredicto veredicto) {
       return kRepite;
     case Veredicto::kRechazadaPorTabla:
       return kTablaRechaza;
+    case Veredicto::kIlegible:
+      return kIlegibles;
     default:
       return kSinConvertir;
   }
@@ -112,9 +151,15 @@ std::string Por_Que(const Linea_Fuera& f, const Hallazgos& h, std::string_view s
     case Veredicto::kNoConvertida:
     case Veredicto::kFalla:
       return std::string(kNombres[kSinConvertir]) + " (" + h.motivos[f.detalle] + ")";
+    case Veredicto::kIlegible:
+      return "no se puede leer como " + Nombre_Codificacion(h.formato.encoding) + " (byte " +
+             std::to_string(f.detalle + 1) + " de la línea)";
     case Veredicto::kEstructuraIncorrecta:
-      return f.detalle == 1 ? "su alícuota no cabe en un número: la importación se detendría aquí"
-                            : "no tiene sus tres ¬: la importación se detendría aquí";
+      return std::string(f.detalle == kSinCaberLaAlicuota ? "su alícuota no cabe en un número"
+                         : f.detalle == kTresMasAlla
+                             ? "su tercer ¬ está más allá del carácter 32766"
+                             : "no tiene sus tres ¬") +
+             ": la importación se detendría aquí";
     case Veredicto::kTasaConPunto:
     case Veredicto::kInsertada:
       break;
@@ -129,14 +174,20 @@ void Escribir_Comprobacion(Hallazgos& h, int salida, std::string_view separador,
   Salida texto(escribir);
   texto << "Comprobación de " << h.archivo
         << ": nada se cambió, ni la base ni Act.log.\n\nMensajes que mostraría:\n";
-  for (const std::string& mensaje : h.mensajes) texto << "  " << mensaje << "\n";
+  for (const std::string& mensaje : h.mensajes) {
+    texto << "  ";
+    Escapado(mensaje, texto);
+    texto << "\n";
+  }
   Line linea;
   if (h.informe) {
     texto << "\nAct.log tendría:\n";
     LineReader informe = Lector(*h.informe, h.formato);
     while (!informe.AtEnd()) {
       informe.ReadLine(linea);
-      texto << "  " << linea.text << "\n";
+      texto << "  ";
+      Escribir_Linea(informe, linea, texto);
+      texto << "\n";
     }
     texto << "\nLíneas que no entrarían en la tabla (las de alícuota con punto se cuentan pero "
              "no se listan en Act.log):\n";
@@ -147,16 +198,21 @@ void Escribir_Comprobacion(Hallazgos& h, int salida, std::string_view separador,
       LineReader textos = Lector(*h.textos_fuera, h.formato);
       for (const Linea_Fuera& f : h.fuera) {
         textos.ReadLine(linea);
-        texto << "  línea " << std::to_string(f.numero) << ": " << Por_Que(f, h, separador) << ": "
-              << linea.text << "\n";
+        texto << "  línea " << std::to_string(f.numero) << ": ";
+        Escapado(Por_Que(f, h, separador), texto);
+        texto << ": ";
+        Escribir_Linea(textos, linea, texto);
+        texto << "\n";
       }
     }
     texto << Cuentas(h);
   }
   if (salida == 3) {
-    const bool tres = !h.fuera.empty() && h.fuera.back().detalle == 1;
+    const std::uint64_t por_que = h.fuera.empty() ? 0 : h.fuera.back().detalle;
     texto << "\nLa importación se detendría en la línea " << std::to_string(*h.detenida_en)
-          << (tres ? ": su alícuota no cabe en un número.\n" : ", sin sus tres signos ¬.\n");
+          << (por_que == kSinCaberLaAlicuota ? ": su alícuota no cabe en un número.\n"
+              : por_que == kTresMasAlla ? ": su tercer signo ¬ está más allá del carácter 32766.\n"
+                                        : ", sin sus tres signos ¬.\n");
   }
   if (h.cambios) {
     const Cambios& c = *h.cambios;

@@ -89,6 +89,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quelvar::Utf8Check valido;
     valido.Feed(linea.text);
     FUZZ_CHECK(valido.Valid());
+    // Bytes that are no text are found among the line's, and shown as U+FFFD.
+    FUZZ_CHECK(linea.invalid_at == quelvar::Line::kValid ||
+               (linea.invalid_at < linea.bytes.size() &&
+                linea.text.find("\xEF\xBF\xBD") != std::string::npos));
 
     std::optional<Campos> esperado = EscaneoLiteral(linea.text);
     Campos campos;

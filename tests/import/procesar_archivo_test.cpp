@@ -212,6 +212,39 @@ TEST_F(Importacion, TheSameActivitiesInEveryEncodingGiveTheSameRows) {
   }
 }
 
+// A line whose bytes are no text in the file's encoding (a byte pasted from
+// another file, a lone surrogate) is listed exactly as read and counted; the
+// lines around it load.
+TEST_F(Importacion, ALineThatIsNoTextInItsEncodingIsListedAndTheOthersLoad) {
+  const std::string utf8 = "1¬Uno¬100¬\r\n2¬Dos¬200¬\r\n3¬Ma\xEDz¬300¬\r\n4¬Cuatro¬400¬\r\n";
+  std::string utf16 = "\xFF\xFE";
+  AppendEncoded(TextEncoding::kUtf16LE, "1¬Uno¬100¬\r\n2¬Dos¬200¬\r\n", utf16);
+  const std::string surrogate("3\0\xAC\0\x3D\xD8\xAC\0", 8);
+  utf16 += surrogate;
+  AppendEncoded(TextEncoding::kUtf16LE, "\r\n4¬Cuatro¬400¬\r\n", utf16);
+  const std::pair<std::string, std::string> files[] = {
+      {"\xEF\xBB\xBF" + utf8,
+       "\xEF\xBB\xBF"
+       "Registros erroneos :\r\n3¬Ma\xEDz¬300¬\r\n"},
+      {utf8, "Registros erroneos :\r\n3¬Ma\xEDz¬300¬\r\n"},
+      {utf16,
+       [&] {
+         std::string report = "\xFF\xFE";
+         AppendEncoded(TextEncoding::kUtf16LE, "Registros erroneos :\r\n", report);
+         AppendEncoded(TextEncoding::kUtf16LE, "\r\n", report.append(surrogate));
+         return report;
+       }()},
+  };
+  for (const auto& [file, listed] : files) {
+    Run(file);
+    EXPECT_EQ(Rows(), (std::vector<Row>{{"1", "Uno", 1}, {"2", "Dos", 2}, {"4", "Cuatro", 4}}));
+    std::string totals;
+    AppendEncoded(file[0] == '\xFF' ? TextEncoding::kUtf16LE : TextEncoding::kUtf8,
+                  Totales(1, 3, 4), totals);
+    EXPECT_EQ(Report(), listed + totals);
+  }
+}
+
 TEST_F(Importacion, AMissingActivityFileFailsAndKeepsTheTable) {
   EXPECT_THROW(form_.Form_Load(), Failure);
   EXPECT_THAT(env_.events, ElementsAre("puntero reloj"));

@@ -88,44 +88,70 @@ TEST(Utf16, RoundTripsEveryKindOfCharacter) {
   EXPECT_EQ(le, std::string("\r\0\n\0", 4));
 }
 
+// The checks and the decoder agree on what is valid, across pieces; the
+// decoder says where the first invalid byte lies and gives valid UTF-8.
 TEST(Checks, TellValidTextFromInvalidAcrossPieces) {
-  const std::pair<std::string, bool> utf8[] = {
-      {"", true},
-      {"plain", true},
-      {"ñ€😀\xF4\x8F\xBF\xBF", true},
-      {"\xC0\x80", false},          // overlong
-      {"\xE0\x80\x80", false},      // overlong
-      {"\xED\xA0\x80", false},      // a surrogate
-      {"\xF4\x90\x80\x80", false},  // past U+10FFFF
-      {"\xC3", false},              // cut short
-      {"\xAC", false},              // a lone continuation byte
-      {"1\xAC", false},             // Windows-1252's "¬"
+  constexpr std::uint64_t kOk = Decoder::kNone;
+  const std::pair<std::string, std::uint64_t> utf8[] = {
+      {"", kOk},
+      {"plain", kOk},
+      {"ñ€😀\xF4\x8F\xBF\xBF", kOk},
+      {"\xC0\x80", 0},          // overlong
+      {"\xE0\x80\x80", 0},      // overlong
+      {"\xED\xA0\x80", 0},      // a surrogate
+      {"\xF4\x90\x80\x80", 0},  // past U+10FFFF
+      {"\xC3", 0},              // cut short
+      {"\xAC", 0},              // a lone continuation byte
+      {"1\xAC", 1},             // Windows-1252's "¬"
+      {"ma\xEDz\xC2\xAC", 2},   // a character begun, and none follows
   };
-  for (const auto& [bytes, valid] : utf8) {
+  for (const auto& [bytes, first_bad] : utf8) {
     for (std::size_t split = 0; split <= bytes.size(); ++split) {
+      SCOPED_TRACE(bytes + " split at " + std::to_string(split));
       Utf8Check check;
-      check.Feed(std::string_view(bytes).substr(0, split));
-      check.Feed(std::string_view(bytes).substr(split));
-      EXPECT_EQ(check.Valid(), valid) << bytes << " split at " << split;
+      Decoder decoder(TextEncoding::kUtf8);
+      std::string text;
+      for (std::string_view piece :
+           {std::string_view(bytes).substr(0, split), std::string_view(bytes).substr(split)}) {
+        check.Feed(piece);
+        decoder.Feed(piece, text);
+      }
+      decoder.End(text);
+      EXPECT_EQ(check.Valid(), first_bad == kOk);
+      EXPECT_EQ(decoder.first_invalid(), first_bad);
+      Utf8Check out;
+      out.Feed(text);
+      EXPECT_TRUE(out.Valid());
+      if (first_bad == kOk) {
+        EXPECT_EQ(text, bytes);
+      }
     }
   }
-  const std::pair<std::string, bool> utf16le[] = {
-      {std::string("a\0", 2), true},
-      {std::string("\x3D\xD8\x00\xDE", 4), true},
-      {std::string("\x3D\xD8", 2), false},  // a high surrogate alone
-      {std::string("\x00\xDE", 2), false},  // a low surrogate alone
+  const std::pair<std::string, std::uint64_t> utf16le[] = {
+      {std::string("a\0", 2), kOk},
+      {std::string("\x3D\xD8\x00\xDE", 4), kOk},
+      {std::string("\x3D\xD8", 2), 0},     // a high surrogate alone
+      {std::string("a\0\x00\xDE", 4), 2},  // a low surrogate alone
       {std::string("\x3D\xD8"
                    "a\0",
                    4),
-       false},                       // a high one before another unit
-      {std::string("a", 1), false},  // half a unit
+       0},                       // a high one before another unit
+      {std::string("a", 1), 0},  // half a unit
   };
-  for (const auto& [bytes, valid] : utf16le) {
+  for (const auto& [bytes, first_bad] : utf16le) {
     for (std::size_t split = 0; split <= bytes.size(); ++split) {
+      SCOPED_TRACE("split at " + std::to_string(split));
       Utf16Check check(false);
-      check.Feed(std::string_view(bytes).substr(0, split));
-      check.Feed(std::string_view(bytes).substr(split));
-      EXPECT_EQ(check.Valid(), valid) << "split at " << split;
+      Decoder decoder(TextEncoding::kUtf16LE);
+      std::string text;
+      for (std::string_view piece :
+           {std::string_view(bytes).substr(0, split), std::string_view(bytes).substr(split)}) {
+        check.Feed(piece);
+        decoder.Feed(piece, text);
+      }
+      decoder.End(text);
+      EXPECT_EQ(check.Valid(), first_bad == kOk);
+      EXPECT_EQ(decoder.first_invalid(), first_bad);
     }
   }
   EXPECT_EQ(Characters("añ€😀"), 4u);

@@ -40,14 +40,17 @@ long Count(const std::string& out, const std::string& label) {
   return at == std::string::npos ? -1 : std::stol(out.substr(at + label.size() + 3));
 }
 
-// What a file's text says, whatever its encoding, as the program reads it.
+// What a file's text says, whatever its encoding, as the program reads it and
+// the check lists it: a line end inside a line escaped.
 std::vector<std::string> TextOf(const std::string& path) {
   std::vector<std::string> lines;
   auto reader = OpenFileForInput(path, 1 << 20);
   Line line;
   while (!reader->AtEnd()) {
     reader->ReadLine(line);
-    lines.push_back(line.text);
+    std::string escaped;
+    for (char c : line.text) escaped += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
+    lines.push_back(escaped);
   }
   return lines;
 }
@@ -74,6 +77,7 @@ struct Caso {
   std::string lines;  // the activity file
   bool elsewhere;     // checked where it lies, not as the folder's Actividades.txt
   int status;
+  std::string listed = "";  // a line of the check's output, when it matters
 };
 
 TEST(Comprobacion, TellsWhatTheRunWouldDoAndChangesNothing) {
@@ -140,6 +144,30 @@ TEST(Comprobacion, TellsWhatTheRunWouldDoAndChangesNothing) {
        "Cuatro\xAC"
        "4\xAC\r\n",
        false, 3},
+      {"a byte of windows-1252 in a utf-8 file; a lf inside a line", "",
+       "1\xC2\xAC"
+       "Uno\xC2\xAC"
+       "100\xC2\xAC\r\n"
+       "2\xC2\xAC"
+       "Ma\xEDz\xC2\xAC"
+       "200\xC2\xAC\r\n"
+       "3\xC2\xAC"
+       "Tr\nes\xC2\xAC"
+       "x\xC2\xAC\r\n",
+       false, 0,
+       "  línea 2: no se puede leer como UTF-8 (byte 6 de la línea): 2¬Ma\uFFFDz¬200¬\n  línea 3: "
+       "la alícuota no es un número (separador decimal: \".\"): 3¬Tr\\nes¬x¬\n"},
+      {"three terminators, the third past the scan's reach", "",
+       "1\xAC"
+       "Uno\xAC"
+       "100\xAC\r\n" +
+           std::string(32765, 'x') +
+           "\xAC"
+           "a\xAC"
+           "1\xAC\r\n",
+       false, 3,
+       "  línea 2: su tercer ¬ está más allá del carácter 32766: la importación se detendría aquí: "
+       "xx"},
   };
   for (const Caso& caso : casos) {
     SCOPED_TRACE(caso.what);
@@ -173,6 +201,7 @@ TEST(Comprobacion, TellsWhatTheRunWouldDoAndChangesNothing) {
     for (const std::string& line : Lines(run.err)) told.push_back(line);
     EXPECT_EQ(Section(check.out, "Mensajes que mostraría:"), told) << check.out;
     EXPECT_EQ(Section(check.out, "Act.log tendría:"), TextOf(p / "Act.log")) << check.out;
+    EXPECT_NE(check.out.find(caso.listed), std::string::npos) << check.out;
     if (run.status != 1) {
       const long nuevas = Count(check.out, "Actividades nuevas");
       const long quitadas = Count(check.out, "Actividades quitadas");
@@ -259,7 +288,7 @@ TEST(Comprobacion, TellsEachLineThatStaysOutAndWhy) {
       "línea 10: no tiene sus tres ¬: la importación se detendría aquí: 018¬Sin tasa",
       "No insertadas por motivo: 1 la alícuota tiene un punto, 3 la alícuota no es un número, 1 "
       "repite el código y la actividad, 2 la tabla la rechaza, 0 la alícuota no se pudo "
-      "convertir; en total 7."};
+      "convertir, 0 no se puede leer como texto; en total 7."};
   // Under ",", "1,5" is a number and "1,5,5" still none.
   std::vector<std::string> coma = punto;
   coma.erase(coma.begin() + 3);
@@ -271,7 +300,7 @@ TEST(Comprobacion, TellsEachLineThatStaysOutAndWhy) {
   coma.back() =
       "No insertadas por motivo: 1 la alícuota tiene un punto, 2 la alícuota no es un número, 1 "
       "repite el código y la actividad, 2 la tabla la rechaza, 0 la alícuota no se pudo "
-      "convertir; en total 6.";
+      "convertir, 0 no se puede leer como texto; en total 6.";
   const std::pair<TextEncoding, std::string> formas[] = {{TextEncoding::kWindows1252, "\r\n"},
                                                          {TextEncoding::kUtf16LE, "\r\n"},
                                                          {TextEncoding::kUtf8, "\n"}};
