@@ -71,8 +71,9 @@ void Form1::Procesar_Archivo() {
   // and the report is written in that encoding.
   std::unique_ptr<LineReader> actividades =
       entorno_.OpenForInput(JoinPath(carpeta, kArchivoActividades), kPosicionTope);
-  // A new report in place of the old, with the base's permissions: whoever
-  // may write the base may replace it on the next run.
+  // A new report, to take the old one's place once the table it describes is
+  // the base's; with the base's permissions, so whoever may write the base
+  // may replace it on the next run.
   std::unique_ptr<LineWriter> informe = entorno_.OpenForOutput(
       JoinPath(carpeta, kArchivoInforme), actividades->format(), JoinPath(carpeta, kArchivoBase));
   informe->WriteLine("Registros erroneos :");
@@ -129,12 +130,16 @@ void Form1::Procesar_Archivo() {
     entorno_.ReportProgress(leidas, rechazados);
   }
 
-  // What the report lists is on disk (synced) before the commit, and what it
-  // says before each message: a power cut takes back nothing the user was
-  // told. The totals come after the commit, so they never count rows the
-  // database lacks; after it only they and the closes can fail.
+  // What the report lists is on disk (synced) before the commit, so a full
+  // disk fails while the table can still be left as it was. The report takes
+  // the old one's place only once the new table is committed, the old report
+  // staying while it describes the table, and before any message: a power cut
+  // takes back nothing the user was told. The totals come after the commit,
+  // so they never count rows the database lacks; after it only they, the
+  // move and the closes can fail.
   informe->Sync();
   seguimiento_.Guardar_Tabla(*BaseDatos, *transaccion_);
+  informe->PutInPlace();
   if (detenida) entorno_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
   actividades->Close();
   if (!detenida) {

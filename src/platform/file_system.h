@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -25,11 +26,33 @@ inline std::string JoinPath(std::string_view folder, std::string_view name) {
   return path;
 }
 
-// The name a new file has beside `path` until it is moved over it: always
-// the same, so that one a crash left behind is known as the program's own.
-inline std::string NewFileName(const std::string& path) {
+// The folder that holds `path`; "." when it names none.
+inline std::string FolderOf(const std::string& path) {
+  const std::size_t separator = path.find_last_of(kPathSeparators);
+  if (separator == std::string::npos) return ".";
+  return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
+}
+
+// A name for a new file beside `path` until it takes its place:
+// ".<name>.XXXXXX", the six letters and digits chosen anew each time, so
+// that nobody can plant it beforehand. One a crash left is known by that form
+// (IsTemporaryNameOf).
+inline std::string TemporaryName(const std::string& path) {
+  static constexpr std::string_view kLetters =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  static std::mt19937_64 random{std::random_device{}()};
   const std::size_t name = path.find_last_of(kPathSeparators) + 1;  // 0 when there is none
-  return path.substr(0, name) + "." + path.substr(name) + ".nuevo";
+  std::string temporary = path.substr(0, name) + "." + path.substr(name) + ".";
+  for (int i = 0; i < 6; ++i) temporary.push_back(kLetters[random() % kLetters.size()]);
+  return temporary;
+}
+inline bool IsTemporaryNameOf(std::string_view entry, std::string_view name) {
+  return entry.size() == name.size() + 8 && entry[0] == '.' &&
+         entry.substr(1, name.size()) == name && entry[name.size() + 1] == '.' &&
+         entry.substr(name.size() + 2)
+                 .find_first_not_of(
+                     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789") ==
+             std::string_view::npos;
 }
 
 bool FileExists(const std::string& path);
@@ -52,6 +75,13 @@ std::string CreateTemporaryFile(const std::string& beside);
 // from the folder. Fails where the user is not of that group.
 void ShareWithFolder(const std::string& path);
 
+// Fails, as a new file moved over `path` would fail, where one could not
+// take its place: `path` a folder, or a file the system keeps from being
+// replaced (on Linux immutable, append-only, or another user's in a folder
+// with the sticky bit; on Windows read-only, or held open by a program that
+// keeps it). Looks, and changes nothing.
+void CheckReplaceable(const std::string& path);
+
 // Gives the file `from` the name `to`, unless a file has that name already:
 // then returns false and leaves both as they are.
 bool MoveWithoutReplacing(const std::string& from, const std::string& to);
@@ -62,7 +92,19 @@ bool MoveWithoutReplacing(const std::string& from, const std::string& to);
 // call: there a file's own flush commits its entry, and moves are written
 // through.)
 void SyncFolderOf(const std::string& path);
+
+// Gives the file open as `fd`, just made beside `like`, the permission bits
+// of `like` (whatever the umask) and its group where the maker belongs to
+// it; where not, the file keeps the group it was given and has no group
+// bits, so it never opens itself to a group that has no business with
+// `like`. Nothing is changed when `like` cannot be looked at.
+void TakeModeAndGroupOf(int fd, const std::string& like);
 #endif
+
+// Makes the empty file `path`, if no file has that name, as a file made
+// beside `like` (TakeModeAndGroupOf); on Windows, where a new file takes
+// what its folder passes on, does nothing.
+void CreateLike(const std::string& path, const std::string& like);
 
 // Removes a file, if it is there; never fails.
 void RemoveFile(const std::string& path) noexcept;

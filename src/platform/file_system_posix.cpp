@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "platform/failure.h"
 #include "platform/file_system.h"
@@ -33,16 +35,6 @@ bool FileIsEmpty(const std::string& path) {
   return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
 }
 
-namespace {
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-}  // namespace
-
 bool FolderTakesNewFiles(const std::string& path) {
   // Checked for the effective user, as the files would be created.
   return ::faccessat(AT_FDCWD, FolderOf(path).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
@@ -68,6 +60,31 @@ void ShareWithFolder(const std::string& path) {
     throw FileFailure(errno, folder);
   }
   if (::chmod(path.c_str(), 0660) != 0) throw FileFailure(errno, path);
+}
+
+void CheckReplaceable(const std::string& path) {
+  const std::uint64_t kept = STATX_ATTR_IMMUTABLE | STATX_ATTR_APPEND;
+  struct statx folder {};
+  const bool folder_known =
+      ::statx(AT_FDCWD, FolderOf(path).c_str(), 0, STATX_MODE | STATX_UID, &folder) == 0;
+  if (folder_known && (folder.stx_attributes & folder.stx_attributes_mask & STATX_ATTR_IMMUTABLE)) {
+    throw FileFailure(EPERM, path);
+  }
+  struct statx file {};
+  if (::statx(AT_FDCWD, path.c_str(), AT_SYMLINK_NOFOLLOW, STATX_TYPE | STATX_UID, &file) != 0) {
+    return;  // nothing there to replace, or nothing to tell yet: the move says
+  }
+  if (S_ISDIR(file.stx_mode)) throw FileFailure(EISDIR, path);
+  if (file.stx_attributes & file.stx_attributes_mask & kept) throw FileFailure(EPERM, path);
+  if (!folder_known) return;
+  if (folder.stx_attributes & folder.stx_attributes_mask & STATX_ATTR_APPEND) {
+    throw FileFailure(EPERM, path);
+  }
+  // In a sticky folder only the file's owner, the folder's, or root removes it.
+  const uid_t me = ::geteuid();
+  if ((folder.stx_mode & S_ISVTX) && me != 0 && file.stx_uid != me && folder.stx_uid != me) {
+    throw FileFailure(EPERM, path);
+  }
 }
 
 bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
@@ -96,6 +113,39 @@ void SyncFolderOf(const std::string& path) {
   const int error = errno;
   ::close(fd);
   if (rc != 0) throw FileFailure(error, folder);
+}
+
+namespace {
+
+bool InGroup(gid_t group) {
+  if (::getegid() == group) return true;
+  const int n = ::getgroups(0, nullptr);
+  if (n <= 0) return false;
+  std::vector<gid_t> groups(static_cast<std::size_t>(n));
+  const int got = ::getgroups(n, groups.data());
+  return got > 0 && std::find(groups.begin(), groups.begin() + got, group) != groups.begin() + got;
+}
+
+}  // namespace
+
+void TakeModeAndGroupOf(int fd, const std::string& like) {
+  struct stat model {};
+  struct stat made {};
+  if (::stat(like.c_str(), &model) != 0 || ::fstat(fd, &made) != 0) return;
+  mode_t mode = model.st_mode & 0666;
+  if (made.st_gid != model.st_gid &&
+      !(InGroup(model.st_gid) && ::fchown(fd, static_cast<uid_t>(-1), model.st_gid) == 0)) {
+    mode &= ~static_cast<mode_t>(0070);
+  }
+  // Where the file system keeps no bits, the new file's stand.
+  ::fchmod(fd, mode);
+}
+
+void CreateLike(const std::string& path, const std::string& like) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return;  // there already, or not to be made: the engine's own open says
+  TakeModeAndGroupOf(fd, like);
+  ::close(fd);
 }
 
 void RemoveFile(const std::string& path) noexcept { ::unlink(path.c_str()); }

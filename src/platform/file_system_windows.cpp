@@ -1,3 +1,4 @@
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -6,12 +7,6 @@
 
 namespace quelvar {
 namespace {
-
-std::string FolderOf(const std::string& path) {
-  const std::size_t separator = path.find_last_of("\\/");
-  if (separator == std::string::npos) return ".";
-  return path.substr(0, separator);
-}
 
 // A new empty file in `folder`, or none (GetLastError says why). Not
 // GetTempFileName: it takes no folder of MAX_PATH - 14 characters or more.
@@ -78,6 +73,24 @@ std::string CreateTemporaryFile(const std::string& beside) {
 
 // A new file's permissions are those its folder passes on: nothing to add.
 void ShareWithFolder(const std::string&) {}
+
+void CheckReplaceable(const std::string& path) {
+  const std::wstring name = WidePath(path);
+  const DWORD attributes = ::GetFileAttributesW(name.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;  // nothing there to replace
+  // A folder of that name reads as on Linux, not as a permission denied.
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) throw FileFailure(EISDIR, path);
+  if (attributes & FILE_ATTRIBUTE_READONLY) throw FileFailure(EACCES, path);
+  // The move needs to delete it: whether the user may, and nobody holds it
+  // open without letting it go, is asked by opening it for that alone.
+  HANDLE file = ::CreateFileW(
+      name.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw LastErrorFailure(path);
+  ::CloseHandle(file);
+}
+
+void CreateLike(const std::string&, const std::string&) {}
 
 bool MoveWithoutReplacing(const std::string& from, const std::string& to) {
   if (::MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(), MOVEFILE_WRITE_THROUGH)) {

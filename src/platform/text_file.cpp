@@ -182,7 +182,8 @@ LineWriter::LineWriter(std::unique_ptr<ByteSink> sink, const TextFormat& format)
 
 LineWriter::~LineWriter() {
   if (closed_) return;
-  // Best effort: pending bytes go out, errors are dropped.
+  // Pending bytes go out, where the file stays (a scratch file, one already
+  // in place); errors are dropped.
   try {
     Flush();
   } catch (const Failure&) {
@@ -226,11 +227,16 @@ void LineWriter::Sync() {
   sink_->Sync();
 }
 
+void LineWriter::PutInPlace() {
+  Sync();
+  sink_->PutInPlace();
+}
+
 void LineWriter::Close() {
   if (closed_) return;
   closed_ = true;
   try {
-    Sync();
+    PutInPlace();
   } catch (...) {
     try {
       sink_->Close();

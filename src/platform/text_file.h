@@ -36,10 +36,13 @@ class ByteSink {
  public:
   virtual ~ByteSink() = default;
   virtual void Write(const char* data, std::size_t size) = 0;
-  // Puts what was written on the disk, with the file's entry in its folder,
-  // so that a power cut cannot take it back.
+  // Puts what was written on the disk, so that a power cut cannot take it back.
   virtual void Sync() = 0;
-  // Reports a failure to write that the system kept until the file closed.
+  // For a file made to take another's place: takes it, once synced, and puts
+  // that in the folder on the disk. Nothing for a file that has no such place.
+  virtual void PutInPlace() {}
+  // Reports a failure to write that the system kept until the file closed. A
+  // file never put in place is gone once closed.
   virtual void Close() = 0;
 };
 
@@ -115,8 +118,9 @@ class LineReader {
 
 // Writes lines that end in CR LF, in the encoding of `format` and after its
 // byte-order mark, if it has one; buffered. Close() puts everything on the
-// disk and reports any failure to write; a writer destroyed unclosed writes
-// what it can and says nothing.
+// disk, and the file in its place, and reports any failure to write; a
+// writer destroyed unclosed says nothing, and a file it never put in place
+// is gone.
 class LineWriter {
  public:
   LineWriter(std::unique_ptr<ByteSink> sink, const TextFormat& format);
@@ -133,6 +137,9 @@ class LineWriter {
   void Flush();
   // Flushes, and puts what the file holds on the disk.
   void Sync();
+  // Syncs, and puts the file in its place (ByteSink::PutInPlace); writing
+  // may go on.
+  void PutInPlace();
   void Close();
 
  private:
@@ -159,13 +166,18 @@ std::unique_ptr<Scratch> NewScratch();
 
 // Files on disk.
 std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters);
-// A new file, made under its own name beside `path` and moved over it at
-// once, as editors save: the move replaces the folder's entry (a file,
-// another user's too, a link, a pipe) and never opens or writes what it
-// named. It is made with the permission bits of `like` (on Linux; on
-// Windows it keeps those it inherits from its folder), so that whoever may
-// write that file may replace this one next time. One writer at a time: a
-// new file a crash left under that name is removed.
+// A new file, made beside `path` to take its place once it is complete, as
+// editors save: until PutInPlace `path` stays as it was, and a writer that
+// goes unclosed leaves nothing behind. It has no name of its own where the
+// system allows (Linux's O_TMPFILE; named for the instant it moves), else
+// one chosen anew (TemporaryName), so no file planted in the folder
+// blocks it; those a crash left are removed where no run holds them. Taking
+// the place replaces the folder's entry (a file, another user's too, a
+// link, a pipe) and never opens or writes what it named; whether it could
+// is found now (CheckReplaceable), as the move would find it. It is made
+// with the permission bits and group of `like` (TakeModeAndGroupOf; on
+// Windows it keeps what it inherits from its folder), so that whoever may
+// write that file may replace this one next time.
 std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format,
                                               const std::string& like);
 

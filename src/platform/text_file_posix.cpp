@@ -1,5 +1,7 @@
 // Text files on a POSIX system: the bytes through file descriptors.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,31 +62,62 @@ class FdSource final : public ByteSource {
   bool regular_;
 };
 
+// A new file, to take the place of `path`: unnamed (`temporary` empty), or
+// under a name of its own until it does.
 class FdSink final : public ByteSink {
  public:
-  FdSink(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  FdSink(int fd, std::string path, std::string temporary)
+      : fd_(fd), path_(std::move(path)), temporary_(std::move(temporary)) {}
   ~FdSink() override {
     if (fd_ >= 0) ::close(fd_);
+    Discard();
   }
 
   void Write(const char* data, std::size_t size) override { WriteAll(fd_, data, size, path_); }
   void Sync() override {
     if (::fsync(fd_) != 0) throw FileFailure(errno, path_);
-    // Once, for the file's entry: the file may be new.
-    if (!folder_synced_) SyncFolderOf(path_);
-    folder_synced_ = true;
+  }
+  void PutInPlace() override {
+    if (placed_) return;
+    const std::string name = temporary_.empty() ? Named() : temporary_;
+    if (::rename(name.c_str(), path_.c_str()) != 0) {
+      const int error = errno;
+      if (temporary_.empty()) RemoveFile(name);
+      throw FileFailure(error, path_);
+    }
+    placed_ = true;
+    SyncFolderOf(path_);
   }
   void Close() override {
     if (fd_ < 0) return;
     int rc = ::close(fd_);
     fd_ = -1;
+    Discard();
     if (rc != 0 && errno != EINTR) throw FileFailure(errno, path_);
   }
 
  private:
+  // The unnamed file under a new name beside `path`, for the instant before
+  // it moves.
+  std::string Named() {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    for (;;) {
+      std::string name = TemporaryName(path_);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        return name;
+      }
+      if (errno != EEXIST) throw FileFailure(errno, path_);
+    }
+  }
+  void Discard() {
+    if (!placed_ && !temporary_.empty()) RemoveFile(temporary_);
+    temporary_.clear();
+  }
+
   int fd_;
   std::string path_;
-  bool folder_synced_ = false;
+  std::string temporary_;
+  bool placed_ = false;
 };
 
 // Where a scratch file is written: nothing of it is kept through a power cut.
@@ -157,34 +190,62 @@ std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_
 
 namespace {
 
-int CreateNew(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+// The new files beside `path` that crashes left, named as TemporaryName or,
+// by earlier versions, ".<name>.nuevo": each removed unless a run holds it
+// (a living run holds its own locked) or it is no plain file.
+void RemoveLeftovers(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::string name = path.substr(path.rfind('/') + 1);
+  DIR* entries = ::opendir(folder.c_str());
+  if (entries == nullptr) return;
+  while (const dirent* entry = ::readdir(entries)) {
+    const std::string_view found = entry->d_name;
+    if (!IsTemporaryNameOf(found, name) && found != "." + name + ".nuevo") continue;
+    const std::string leftover = JoinPath(folder, found);
+    const int fd = ::open(leftover.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat held {};
+    struct stat named {};
+    if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+        ::lstat(leftover.c_str(), &named) == 0 && named.st_ino == held.st_ino &&
+        named.st_dev == held.st_dev) {
+      RemoveFile(leftover);
+    }
+    ::close(fd);
+  }
+  ::closedir(entries);
+}
+
+// A new file beside `path`, open for writing: unnamed where the file system
+// allows it and /proc can name it for the move; else under a new name,
+// `temporary`.
+int CreateBeside(const std::string& path, std::string& temporary) {
+  if (::access("/proc/self/fd", X_OK) == 0) {
+    const int fd = ::open(FolderOf(path).c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return fd;
+  }
+  for (;;) {
+    temporary = TemporaryName(path);
+    const int fd =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
 }
 
 }  // namespace
 
 std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format,
                                               const std::string& like) {
-  const std::string nuevo = NewFileName(path);
-  int fd = CreateNew(nuevo);
-  if (fd < 0 && errno == EEXIST) {
-    RemoveFile(nuevo);
-    fd = CreateNew(nuevo);
-  }
+  RemoveLeftovers(path);
+  std::string temporary;
+  const int fd = CreateBeside(path, temporary);
   if (fd < 0) throw FileFailure(errno, path);
-  // Exactly those bits, whatever the umask, as SQLite gives its journal the
-  // database's. Where the file system keeps none, the new file's stand.
-  struct stat st {};
-  if (::stat(like.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 0666);
-  // Its entry reaches the disk with the file's first sync (FdSink::Sync
-  // syncs the folder then), before anything it holds is relied on.
-  if (::rename(nuevo.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::close(fd);
-    RemoveFile(nuevo);
-    throw FileFailure(error, path);
-  }
-  return std::make_unique<LineWriter>(std::make_unique<FdSink>(fd, path), format);
+  // Held while this run lives: a file nobody holds is a crash's leftover.
+  ::flock(fd, LOCK_EX | LOCK_NB);
+  TakeModeAndGroupOf(fd, like);
+  auto sink = std::make_unique<FdSink>(fd, path, std::move(temporary));
+  CheckReplaceable(path);
+  return std::make_unique<LineWriter>(std::move(sink), format);
 }
 
 }  // namespace quelvar

@@ -2,7 +2,9 @@
 // names given in UTF-8 and opened as wide strings, so that any folder name
 // works.
 #include <cerrno>
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
 #include "platform/text_file.h"
@@ -69,11 +71,17 @@ class HandleSource final : public ByteSource {
   std::string path_;
 };
 
+// A new file under a name of its own (`temporary`), to take the place of
+// `path`; open for deleting too, so that it moves, or goes, through this
+// handle and nobody else may remove it meanwhile.
 class HandleSink final : public ByteSink {
  public:
-  HandleSink(HANDLE file, std::string path) : file_(file), path_(std::move(path)) {}
+  HandleSink(HANDLE file, std::string path, std::string temporary)
+      : file_(file), path_(std::move(path)), temporary_(std::move(temporary)) {}
   ~HandleSink() override {
-    if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
+    if (file_ == INVALID_HANDLE_VALUE) return;
+    Discard();
+    ::CloseHandle(file_);
   }
 
   void Write(const char* data, std::size_t size) override { WriteAll(file_, data, size, path_); }
@@ -82,16 +90,66 @@ class HandleSink final : public ByteSink {
   void Sync() override {
     if (!::FlushFileBuffers(file_)) throw LastErrorFailure(path_);
   }
+  // A rename of the open file, not ReplaceFileW, which would give it the old
+  // one's permissions and follow a link: it replaces the entry itself (a
+  // link or any reparse point named so included), and the file keeps what it
+  // inherited from its folder. NTFS logs the rename; the flush after it
+  // writes that log out.
+  void PutInPlace() override {
+    if (placed_) return;
+    const std::wstring target = NtPath(path_);
+    std::vector<char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::memcpy(rename->FileName, target.data(), rename->FileNameLength);
+    if (!::SetFileInformationByHandle(file_, FileRenameInfo, rename,
+                                      static_cast<DWORD>(buffer.size()))) {
+      Failure failure = LastErrorFailure(path_);
+      const DWORD attributes = ::GetFileAttributesW(WidePath(path_).c_str());
+      if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        failure = FileFailure(EISDIR, path_);
+      }
+      throw failure;
+    }
+    placed_ = true;
+    Sync();
+  }
   void Close() override {
     if (file_ == INVALID_HANDLE_VALUE) return;
+    Discard();
     const bool closed = ::CloseHandle(file_);
     file_ = INVALID_HANDLE_VALUE;
     if (!closed) throw LastErrorFailure(path_);
   }
 
  private:
+  // The name the system's own file calls take for `path`: "\??\C:\...",
+  // "\??\UNC\server\...".
+  static std::wstring NtPath(const std::string& path) {
+    const std::wstring prefix =
+        L"\\?"
+        L"?\\";
+    std::wstring wide = WidePath(path);
+    if (wide.rfind(L"\\\\?\\", 0) == 0) return prefix + wide.substr(4);
+    std::wstring full(32768, L'\0');
+    full.resize(
+        ::GetFullPathNameW(wide.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr));
+    if (full.rfind(L"\\\\", 0) == 0) return prefix + L"UNC\\" + full.substr(2);
+    return prefix + full;
+  }
+  // A file never put in place goes as its handle closes.
+  void Discard() {
+    if (placed_) return;
+    FILE_DISPOSITION_INFO gone{TRUE};
+    ::SetFileInformationByHandle(file_, FileDispositionInfo, &gone, sizeof gone);
+  }
+
   HANDLE file_;
   std::string path_;
+  std::string temporary_;
+  bool placed_ = false;
 };
 
 // Where a scratch file is written: nothing of it is kept through a power cut.
@@ -169,43 +227,52 @@ std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_
 
 namespace {
 
-// Shared for deleting: the move below renames the file while it is open.
-HANDLE CreateNew(const std::wstring& path) {
-  return ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                       CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+// The new files beside `path` that crashes left (TemporaryName's, or
+// ".<name>.nuevo" of earlier versions): each removed unless it is in use
+// (a living run keeps its own so) or no plain file.
+void RemoveLeftovers(const std::string& path) {
+  const std::string folder = FolderOf(path);
+  const std::string name = path.substr(path.find_last_of("\\/") + 1);
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileExW(WidePath(JoinPath(folder, "." + name + ".*")).c_str(),
+                                     FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string entry = Utf8(found.cFileName);
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (!IsTemporaryNameOf(entry, name) && entry != "." + name + ".nuevo")) {
+      continue;
+    }
+    // Opened with no sharing: only a file nobody holds opens so.
+    HANDLE leftover = ::CreateFileW(WidePath(JoinPath(folder, entry)).c_str(), DELETE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (leftover == INVALID_HANDLE_VALUE) continue;
+    FILE_DISPOSITION_INFO gone{TRUE};
+    ::SetFileInformationByHandle(leftover, FileDispositionInfo, &gone, sizeof gone);
+    ::CloseHandle(leftover);
+  } while (::FindNextFileW(search, &found));
+  ::FindClose(search);
 }
 
 }  // namespace
 
 std::unique_ptr<LineWriter> OpenFileForOutput(const std::string& path, const TextFormat& format,
                                               const std::string&) {
-  const std::wstring nuevo = WidePath(NewFileName(path));
-  HANDLE file = CreateNew(nuevo);
-  if (file == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) {
-    ::DeleteFileW(nuevo.c_str());
-    file = CreateNew(nuevo);
-  }
-  if (file == INVALID_HANDLE_VALUE) throw LastErrorFailure(path);
-  // A rename, not ReplaceFileW, which would give the new file the old one's
-  // permissions and follow a link: it replaces the entry itself (a link or
-  // any reparse point named so included), and the file keeps what it
-  // inherited from its folder. NTFS logs the rename before the writes that
-  // follow, and the file's first flush (HandleSink::Sync) writes that log out
-  // up to them; WRITE_THROUGH covers a move that would copy, which one within
-  // a folder never does.
-  if (!::MoveFileExW(nuevo.c_str(), WidePath(path).c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    Failure failure = LastErrorFailure(path);
-    // A folder of that name reads as on Linux, not as a permission denied.
-    const DWORD attributes = ::GetFileAttributesW(WidePath(path).c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      failure = FileFailure(EISDIR, path);
+  RemoveLeftovers(path);
+  for (;;) {
+    std::string temporary = TemporaryName(path);
+    // Others may read it; nobody else may write or remove it meanwhile.
+    HANDLE file =
+        ::CreateFileW(WidePath(temporary).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr,
+                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      if (::GetLastError() == ERROR_FILE_EXISTS) continue;
+      throw LastErrorFailure(path);
     }
-    ::CloseHandle(file);
-    ::DeleteFileW(nuevo.c_str());
-    throw failure;
+    auto sink = std::make_unique<HandleSink>(file, path, std::move(temporary));
+    CheckReplaceable(path);
+    return std::make_unique<LineWriter>(std::move(sink), format);
   }
-  return std::make_unique<LineWriter>(std::make_unique<HandleSink>(file, path), format);
 }
 
 }  // namespace quelvar

@@ -34,6 +34,22 @@ std::uint64_t Terminadores(const Linea_Leida& leida) {
   return cuenta;
 }
 
+// The report kept aside: where the run would put it in Act.log's place,
+// that is noted.
+class Informe_Aparte final : public ByteSink {
+ public:
+  Informe_Aparte(Hallazgos& hallazgos)
+      : hallazgos_(hallazgos), aparte_(hallazgos.informe->Writer()) {}
+  void Write(const char* data, std::size_t size) override { aparte_->Write(data, size); }
+  void Sync() override { aparte_->Sync(); }
+  void PutInPlace() override { hallazgos_.informe_en_su_lugar = true; }
+  void Close() override { aparte_->Close(); }
+
+ private:
+  Hallazgos& hallazgos_;
+  std::unique_ptr<ByteSink> aparte_;
+};
+
 }  // namespace
 
 Entorno_Comprobacion::Entorno_Comprobacion(Env& entorno, std::optional<std::string> archivo,
@@ -54,12 +70,16 @@ std::unique_ptr<LineReader> Entorno_Comprobacion::OpenForInput(const std::string
   return entorno_.OpenForInput(actividades && archivo_ ? *archivo_ : path, held_characters);
 }
 
-std::unique_ptr<LineWriter> Entorno_Comprobacion::OpenForOutput(const std::string&,
+std::unique_ptr<LineWriter> Entorno_Comprobacion::OpenForOutput(const std::string& path,
                                                                 const TextFormat& format,
-                                                                const std::string&) {
+                                                                const std::string& like) {
+  // The run's own new report, made and gone again unplaced: whatever would
+  // keep the run from writing it, or from putting it in place, fails the
+  // check the same way; the folder keeps what it had.
+  entorno_.OpenForOutput(path, format, like).reset();
   hallazgos_.informe = NewScratch();
   hallazgos_.formato = format;
-  return std::make_unique<LineWriter>(hallazgos_.informe->Writer(), format);
+  return std::make_unique<LineWriter>(std::make_unique<Informe_Aparte>(hallazgos_), format);
 }
 
 void Comprobacion::Linea_Procesada(std::int32_t numero, Veredicto veredicto,

@@ -42,6 +42,7 @@ struct Hallazgos {
   std::string archivo;                // the file checked, as the user named it
   std::vector<std::string> mensajes;  // what the user would have been told, in order
   std::unique_ptr<Scratch> informe;   // the report's bytes, once the run opened it
+  bool informe_en_su_lugar = false;   // the run would put it in Act.log's place
   TextFormat formato;                 // the activity file's, and so the report's
   std::int32_t leidas = 0;            // lines the run got past
   std::int32_t rechazadas = 0;
@@ -54,8 +55,9 @@ struct Hallazgos {
 };
 
 // The platform of a check: the user's own, except that messages are kept,
-// the report is kept aside (the folder's Act.log is never opened), and the
-// activity file is `archivo` when one is named.
+// the report is kept aside (the folder's Act.log is never opened, the run's
+// new one made and dropped unplaced), and the activity file is `archivo`
+// when one is named.
 class Entorno_Comprobacion final : public Env {
  public:
   Entorno_Comprobacion(Env& entorno, std::optional<std::string> archivo, Hallazgos& hallazgos);

@@ -43,7 +43,7 @@ constexpr char kUso[] =
     "  2  no es posible conectarse a la base\n"
     "  3  la estructura del archivo es incorrecta; quedan las líneas anteriores\n"
     "  4  la tabla nueva quedó cargada, pero algo falló después: Act.log puede\n"
-    "     estar sin los totales\n"
+    "     no haberse reemplazado o estar sin los totales\n"
     "  64 se usaron mal las opciones; no se hizo nada\n"
     "\n"
     "Opciones:\n"
@@ -53,7 +53,8 @@ constexpr char kUso[] =
 
 // Said after a failure that came once the new table was the database's.
 constexpr char kTablaNueva[] =
-    ". La tabla nueva ya quedó cargada; Act.log puede estar sin los totales.";
+    ". La tabla nueva ya quedó cargada; Act.log puede no haberse reemplazado o estar sin los "
+    "totales.";
 
 // The whole run on `entorno`, followed by `seguimiento`; its exit status. A
 // failure that stops it is shown as the failure notice.

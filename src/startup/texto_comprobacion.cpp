@@ -181,13 +181,17 @@ void Escribir_Comprobacion(Hallazgos& h, int salida, std::string_view separador,
   }
   Line linea;
   if (h.informe) {
-    texto << "\nAct.log tendría:\n";
-    LineReader informe = Lector(*h.informe, h.formato);
-    while (!informe.AtEnd()) {
-      informe.ReadLine(linea);
-      texto << "  ";
-      Escribir_Linea(informe, linea, texto);
-      texto << "\n";
+    if (h.informe_en_su_lugar) {
+      texto << "\nAct.log tendría:\n";
+      LineReader informe = Lector(*h.informe, h.formato);
+      while (!informe.AtEnd()) {
+        informe.ReadLine(linea);
+        texto << "  ";
+        Escribir_Linea(informe, linea, texto);
+        texto << "\n";
+      }
+    } else {
+      texto << "\nAct.log quedaría como está: la tabla no cambiaría.\n";
     }
     texto << "\nLíneas que no entrarían en la tabla (las de alícuota con punto se cuentan pero "
              "no se listan en Act.log):\n";

@@ -43,6 +43,30 @@ class StringSink final : public ByteSink {
   bool* closed_;
 };
 
+// A file written aside that takes the place of `path` among `files` only
+// when put there.
+class PlacedSink final : public ByteSink {
+ public:
+  PlacedSink(std::map<std::string, std::string>& files, std::string path, bool& closed)
+      : files_(files), path_(std::move(path)), closed_(closed) {}
+  void Write(const char* data, std::size_t size) override {
+    (placed_ ? files_[path_] : aside_).append(data, size);
+  }
+  void Sync() override {}
+  void PutInPlace() override {
+    if (!placed_) files_[path_] = std::move(aside_);
+    placed_ = true;
+  }
+  void Close() override { closed_ = true; }
+
+ private:
+  std::map<std::string, std::string>& files_;
+  std::string path_;
+  bool& closed_;
+  std::string aside_;
+  bool placed_ = false;
+};
+
 }  // namespace
 
 std::unique_ptr<LineReader> NewStringReader(std::string content, std::size_t buffer_size,
@@ -142,10 +166,9 @@ std::unique_ptr<LineReader> FakeEnv::OpenForInput(const std::string& path,
 
 std::unique_ptr<LineWriter> FakeEnv::OpenForOutput(const std::string& path,
                                                    const TextFormat& format, const std::string&) {
-  std::string& content = files[path];
-  content.clear();
   closed[path] = false;
-  return NewStringWriter(&content, &closed[path], format);
+  return std::make_unique<LineWriter>(std::make_unique<PlacedSink>(files, path, closed[path]),
+                                      format);
 }
 
 const NumberFormat& FakeEnv::RegionalSettings() {

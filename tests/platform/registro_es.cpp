@@ -20,8 +20,10 @@
 //                             disk full; "N:corta" the Nth, if a write, writes
 //                             half (otherwise it fails)
 // Log records, one header line each, a write's or a message's bytes after it:
-//   A ino name | N ino name | T ino size | W ino offset length | S ino | D |
-//   U name | R from to | M fd length | F count (changing calls, at exit)
+//   A ino name | N ino name | O ino (a new file without a name) |
+//   L ino name (a new name for it) | T ino size | W ino offset length |
+//   S ino | D | U name | R from to | M fd length | F count (changing calls,
+//   at exit)
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -185,6 +187,18 @@ int Opened(const char* path, int flags, int fd, bool existed) {
   return fd;
 }
 
+// A file made in the folder without a name (O_TMPFILE), until it is given one.
+int Unnamed(int fd) {
+  if (fd < 0 || fd >= kFds) return fd;
+  struct stat st {};
+  fstat(fd, &st);
+  fds[fd] = Watched{true, true, false, st.st_ino, {}};
+  char header[64];
+  snprintf(header, sizeof header, "O %lu\n", static_cast<unsigned long>(st.st_ino));
+  Log(header);
+  return fd;
+}
+
 int DoOpen(int dirfd, const char* path, int flags, mode_t mode) {
   SetUp();
   static auto real = Next<OpenatFn>("openat");
@@ -200,6 +214,10 @@ int DoOpen(int dirfd, const char* path, int flags, mode_t mode) {
     if (fd >= 0 && log_fd >= 0 && PathOf(fd, real_path))
       return Opened(real_path, flags, fd, existed);
     return fd;
+  }
+  if (strcmp(name, ".") == 0 && (flags & O_TMPFILE) == O_TMPFILE) {
+    if (Fails(false)) return -1;
+    return Unnamed(real(dirfd, path, flags, mode));
   }
   if (strcmp(name, ".") == 0) return Opened(path, flags, real(dirfd, path, flags, mode), true);
   struct stat st {};
@@ -426,6 +444,26 @@ int renameat2(int fromfd, const char* from, int tofd, const char* to, unsigned f
   const Canonical old_path(from), new_path(to);
   if (RenameFails(old_path, new_path)) return -1;
   return DoRename(old_path, new_path, real(fromfd, from, tofd, to, flags));
+}
+// A name given to a file open without one, through /proc/self/fd/N.
+int linkat(int fromfd, const char* from, int tofd, const char* to, int flags) {
+  SetUp();
+  static auto real = Next<int (*)(int, const char*, int, const char*, int)>("linkat");
+  int fd = -1;
+  const Canonical new_path(to);
+  const char* name = NameIn(new_path.path);
+  if (name == nullptr || sscanf(from, "/proc/self/fd/%d", &fd) != 1 || Of(fd) == nullptr) {
+    return real(fromfd, from, tofd, to, flags);
+  }
+  if (Fails(false)) return -1;
+  const int rc = real(fromfd, from, tofd, to, flags);
+  if (rc == 0) {
+    char header[600];
+    snprintf(header, sizeof header, "L %lu %s\n", static_cast<unsigned long>(fds[fd].ino), name);
+    Log(header);
+    snprintf(fds[fd].name, sizeof fds[fd].name, "%s", name);
+  }
+  return rc;
 }
 // The program shows each message with a flush of standard output or error,
 // whose write stdio makes inside itself: the moment is marked on entry,

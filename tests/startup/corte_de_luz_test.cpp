@@ -50,7 +50,11 @@ Registro Leer(const std::string& path) {
     switch (op.kind) {
       case 'A':
       case 'N':
+      case 'L':
         words >> op.ino >> op.name;
+        break;
+      case 'O':
+        words >> op.ino;
         break;
       case 'T':
         words >> op.ino >> op.size;
@@ -116,6 +120,13 @@ class Disco {
         names_[op.name] = op.ino;
         folder_pending_.push_back(op);
         break;
+      case 'O':
+        archivos_[op.ino] = {};
+        break;
+      case 'L':
+        names_[op.name] = op.ino;
+        folder_pending_.push_back(op);
+        break;
       case 'T':
         archivos_[op.ino].actual.resize(static_cast<std::size_t>(op.size));
         archivos_[op.ino].pending.push_back(op);
@@ -158,7 +169,7 @@ class Disco {
     std::map<std::string, unsigned long> names = names_durable_;
     for (std::size_t i = 0; i < kept; ++i) {
       const Op& op = folder_pending_[i];
-      if (op.kind == 'N') names[op.name] = op.ino;
+      if (op.kind == 'N' || op.kind == 'L') names[op.name] = op.ino;
       if (op.kind == 'U') names.erase(op.name);
       if (op.kind == 'R') {
         names[op.to] = names[op.name];
@@ -463,10 +474,19 @@ TEST(FallasDeDisco, EachCallFailingInTurnNeverGivesAFalseSuccessNorDamage) {
   const std::string base = p / "Impuest.mdb";
   const std::string before = p / "antes.mdb";
   std::filesystem::copy_file(base, before);
+  // The report of an earlier run, which stays unless the table changes.
+  const std::string earlier = "de antes\r\n";
   auto restore = [&] {
     std::filesystem::remove(base + "-journal");
-    std::filesystem::remove(p / "Act.log");
+    WriteFile(p / "Act.log", earlier);
     std::filesystem::copy_file(before, base, std::filesystem::copy_options::overwrite_existing);
+  };
+  auto leftovers = [&] {
+    int n = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(p.folder().path())) {
+      n += entry.path().filename().string().rfind(".Act.log.", 0) == 0;
+    }
+    return n;
   };
   const std::string log = p / "registro";
   const std::string old_seen = Visto(base);
@@ -490,6 +510,7 @@ TEST(FallasDeDisco, EachCallFailingInTurnNeverGivesAFalseSuccessNorDamage) {
         EXPECT_EQ(ReadFile(p / "Act.log"), report);
       } else if (o.status == 1 || o.status == 2) {
         EXPECT_EQ(seen, old_seen) << "the table was said to stay as it was: " << o.out << o.err;
+        EXPECT_EQ(ReadFile(p / "Act.log"), earlier) << "the report of a table left as it was";
       } else if (o.status == 4) {
         EXPECT_EQ(seen, new_seen) << "the new table was said to be loaded: " << o.err;
       } else {
@@ -499,6 +520,7 @@ TEST(FallasDeDisco, EachCallFailingInTurnNeverGivesAFalseSuccessNorDamage) {
       EXPECT_EQ(next.status, 0) << next.out << next.err;
       EXPECT_EQ(Visto(base), new_seen);
       EXPECT_EQ(ReadFile(p / "Act.log"), report);
+      EXPECT_EQ(leftovers(), 0) << "a new report left beside Act.log";
     }
   }
   std::printf("%ld calls, each failing in 4 ways: exit 0 %d, 1 %d, 2 %d, 4 %d\n", calls,

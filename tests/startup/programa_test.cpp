@@ -174,11 +174,17 @@ TEST_F(ProgramaTest, ThroughALinkTheFilesAreThoseBesideTheProgramItself) {
 // A folder shared as an office sets one up: a group's, setgid and writable
 // by the group, the base made for it; two clerks of the group, each with
 // the usual umask, import in turn, and each may replace the report the
-// other left. Nothing planted under the report's name is followed: a link
-// out of the folder, a pipe, a leftover new file; a folder is the failure.
+// other left. Nothing planted in the folder is followed or blocks a run: a
+// link out of it or a pipe as the report, a leftover new file, one planted
+// under the old fixed name as a folder or immutable; a folder as the report
+// fails the run and the check alike. Without setgid the report takes the
+// base's group, or none at all; in a sticky folder another's report cannot
+// be replaced, and the run and the check say so.
+constexpr gid_t kOficina = 4242;
+constexpr gid_t kUsuarios = 4245;  // a clerk's own group, not the office's
+
 TEST_F(ProgramaTest, ClerksTakeTurnsInASharedFolderAndNothingPlantedThereIsFollowed) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root, to run the program as two other users";
-  constexpr gid_t kOficina = 4242;
   const std::string folder = p_.folder().path();
   ASSERT_EQ(::chown(folder.c_str(), 0, kOficina), 0);
   ASSERT_EQ(::chmod(folder.c_str(), 02775), 0);
@@ -192,27 +198,51 @@ TEST_F(ProgramaTest, ClerksTakeTurnsInASharedFolderAndNothingPlantedThereIsFollo
       std::string("Registros erroneos :\r\n2\xAC") + "Dos\xAC" +
       "x\xAC\r\n\r\nTotal de registros que no insertados  1 \r\n" +
       "Total de registros insertados  1 \r\nCantidad total de registros:  2 \r\n";
-  auto clerk = [](uid_t uid) {
-    return [uid] {
+  auto clerk = [](uid_t uid, bool of_the_office = true) {
+    return [uid, of_the_office] {
       const gid_t groups[] = {kOficina};
-      if (::setgroups(1, groups) != 0 || ::setresgid(uid, uid, uid) != 0 ||
-          ::setresuid(uid, uid, uid) != 0) {
+      if (::setgroups(of_the_office ? 1 : 0, groups) != 0 ||
+          ::setresgid(kUsuarios, kUsuarios, kUsuarios) != 0 || ::setresuid(uid, uid, uid) != 0) {
         ::_exit(125);
       }
       ::umask(022);
       ::alarm(20);  // a run that blocks ends killed, not never
     };
   };
-  auto imports = [&](uid_t uid) {
-    const Outcome o = p_.Run("", {}, clerk(uid));
+  // The new files the folder holds besides those planted.
+  auto leftovers = [&](const std::vector<std::string>& planted) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      const std::string name = entry.path().filename().string();
+      if (name.rfind(".Act.log.", 0) == 0 &&
+          std::find(planted.begin(), planted.end(), name) == planted.end()) {
+        found.push_back(name);
+      }
+    }
+    return found;
+  };
+  auto imports = [&](uid_t uid, mode_t mode = 0660, gid_t group = kOficina,
+                     const std::vector<std::string>& planted = {}) {
+    const Outcome o = p_.Run("", {}, clerk(uid, group == kOficina));
     EXPECT_EQ(o.status, 0) << o.out << o.err;
     EXPECT_EQ(ReadFile(p_ / "Act.log"), report);
     ASSERT_EQ(::lstat((p_ / "Act.log").c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
-    EXPECT_EQ(st.st_mode & 0777, 0660u) << "as the base: the group may replace it";
-    EXPECT_EQ(st.st_gid, kOficina);
+    EXPECT_EQ(st.st_mode & 0777, mode) << "as the base: the group may replace it";
+    EXPECT_EQ(st.st_gid, group);
     EXPECT_EQ(st.st_uid, uid);
-    EXPECT_FALSE(Exists(NewFileName(p_ / "Act.log"))) << "a new file was left";
+    EXPECT_EQ(leftovers(planted), std::vector<std::string>{}) << "a new file was left";
+  };
+  // The check and the run meet the same: the run's failure notice.
+  auto both_fail = [&](uid_t uid, const std::string& notice) {
+    const Outcome check = p_.Run("--comprobar", {}, clerk(uid));
+    EXPECT_EQ(check.status, 1) << check.out;
+    EXPECT_NE(check.out.find("  " + notice + "\n"), std::string::npos) << check.out;
+    const Outcome o = p_.Run("", {}, clerk(uid));
+    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.err, notice + "\n");
+    EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"1", "Uno", 1}}));
+    EXPECT_EQ(leftovers({}), std::vector<std::string>{});
   };
   for (uid_t uid : {4243, 4244, 4243}) imports(uid);
 
@@ -228,16 +258,37 @@ TEST_F(ProgramaTest, ClerksTakeTurnsInASharedFolderAndNothingPlantedThereIsFollo
   std::filesystem::remove(p_ / "Act.log");
   ASSERT_EQ(::mkfifo((p_ / "Act.log").c_str(), 0666), 0);
   imports(4243);
-  WriteFile(NewFileName(p_ / "Act.log"), "de un corte de luz");
+  WriteFile(p_ / ".Act.log.nuevo", "de un corte de luz");
+  WriteFile(p_ / ".Act.log.k3Zq9w", "de otro corte de luz");
   imports(4244);
+  std::filesystem::create_directory(p_ / ".Act.log.nuevo");
+  imports(4243, 0660, kOficina, {".Act.log.nuevo"});
+  std::filesystem::remove(p_ / ".Act.log.nuevo");
+  WriteFile(p_ / ".Act.log.nuevo", "");
+  if (Shell("chattr +i '" + (p_ / ".Act.log.nuevo") + "' 2>/dev/null") == 0) {
+    imports(4244, 0660, kOficina, {".Act.log.nuevo"});
+    Shell("chattr -i '" + (p_ / ".Act.log.nuevo") + "'");
+  }
+  std::filesystem::remove(p_ / ".Act.log.nuevo");
+
+  // A folder that is not setgid: the report takes the base's group from a
+  // clerk of the office, and no group bits from one who is not.
+  ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+  imports(4243);
+  for (const char* base : {"Impuest.mdb", "Impuest.mdb-journal"}) {
+    ASSERT_EQ(::chmod((p_ / base).c_str(), 0666), 0);
+  }
+  imports(4244, 0606, kUsuarios);
+
+  // Another clerk's report in a sticky folder.
+  ASSERT_EQ(::chmod(folder.c_str(), 01777), 0);
+  both_fail(4243, "Error 70: Permiso denegado: " + (p_ / "Act.log"));
+  EXPECT_EQ(ReadFile(p_ / "Act.log"), report);
+  ASSERT_EQ(::chmod(folder.c_str(), 02775), 0);
 
   std::filesystem::remove(p_ / "Act.log");
   std::filesystem::create_directory(p_ / "Act.log");
-  const Outcome o = p_.Run("", {}, clerk(4243));
-  EXPECT_EQ(o.status, 1);
-  EXPECT_EQ(o.err, "Error 75: Error de acceso a la ruta o el archivo: " + (p_ / "Act.log") + "\n");
-  EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"1", "Uno", 1}}));
-  EXPECT_FALSE(Exists(NewFileName(p_ / "Act.log")));
+  both_fail(4243, "Error 75: Error de acceso a la ruta o el archivo: " + (p_ / "Act.log"));
 }
 
 TEST_F(ProgramaTest, ADisplayThatCannotBeOpenedLeavesTheTerminalLines) {
