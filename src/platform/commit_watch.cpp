@@ -1,8 +1,12 @@
-// A thin file layer over the system's own that hands every call down and
-// only watches a COMMIT.
+// A thin file layer over the system's own that hands every call down,
+// watches a COMMIT, and makes a new journal as a file beside the base.
 #include "platform/commit_watch.h"
 
 #include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
 
 namespace quelvar {
 namespace {
@@ -96,6 +100,13 @@ sqlite3_vfs MakeWatchingVfs() {
   v.zName = "quelvar";
   v.pAppData = system;
   v.xOpen = [](sqlite3_vfs* self, const char* name, sqlite3_file* f, int flags, int* out) {
+    // A new journal is made as a file beside the base: its mode and group.
+    constexpr std::string_view kJournal = "-journal";
+    const std::string_view named = name != nullptr ? name : "";
+    if ((flags & SQLITE_OPEN_MAIN_JOURNAL) && (flags & SQLITE_OPEN_CREATE) &&
+        named.ends_with(kJournal)) {
+      CreateLike(std::string(named), std::string(named.substr(0, named.size() - kJournal.size())));
+    }
     WatchedFile* w = Watched(f);
     w->real = reinterpret_cast<sqlite3_file*>(w + 1);
     w->journal = (flags & SQLITE_OPEN_MAIN_JOURNAL) != 0;

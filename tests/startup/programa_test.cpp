@@ -271,10 +271,15 @@ TEST_F(ProgramaTest, ClerksTakeTurnsInASharedFolderAndNothingPlantedThereIsFollo
   }
   std::filesystem::remove(p_ / ".Act.log.nuevo");
 
-  // A folder that is not setgid: the report takes the base's group from a
-  // clerk of the office, and no group bits from one who is not.
+  // A folder that is not setgid: the report and a new journal take the
+  // base's group from a clerk of the office, and no group bits from one who
+  // is not.
   ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+  std::filesystem::remove(p_ / "Impuest.mdb-journal");
   imports(4243);
+  ASSERT_EQ(::stat((p_ / "Impuest.mdb-journal").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+  EXPECT_EQ(st.st_gid, kOficina);
   for (const char* base : {"Impuest.mdb", "Impuest.mdb-journal"}) {
     ASSERT_EQ(::chmod((p_ / base).c_str(), 0666), 0);
   }
