@@ -44,6 +44,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "crear-base: no existe la carpeta %s\n", carpeta.c_str());
     return 1;
   }
+  // In a sticky folder (as /tmp) only a file's owner may replace it: the
+  // clerks could not replace each other's Act.log.
+  using std::filesystem::perms;
+  if (compartida &&
+      (std::filesystem::status(carpeta, error).permissions() & perms::sticky_bit) != perms::none) {
+    std::fprintf(stderr,
+                 "crear-base: la carpeta %s tiene el bit sticky (como /tmp): allí cada empleado "
+                 "solo podría reemplazar su propio Act.log. Quítelo (chmod -t) o use otra "
+                 "carpeta.\n",
+                 carpeta.c_str());
+    return 1;
+  }
   const std::string base = quelvar::JoinPath(carpeta, quelvar::kArchivoBase);
   try {
     quelvar::NewSqlCipherEngine()->CreateDatabase(base, quelvar::kConexion, kEsquema, compartida);
@@ -51,7 +63,8 @@ int main(int argc, char** argv) {
     if (falla.number() == 58) {
       std::fprintf(stderr, "crear-base: ya existe %s; no se sobrescribe\n", base.c_str());
     } else {
-      std::fprintf(stderr, "crear-base: %s\n", quelvar::NoticeText(falla).c_str());
+      std::fprintf(stderr, "crear-base: no se pudo crear %s: %s\n", base.c_str(),
+                   quelvar::NoticeText(falla).c_str());
       if (compartida && falla.number() == 70) {
         std::fputs(
             "crear-base: para compartirla con el grupo de la carpeta, quien la crea "
@@ -61,7 +74,7 @@ int main(int argc, char** argv) {
     }
     return 1;
   } catch (const std::bad_alloc&) {
-    std::fputs("crear-base: memoria insuficiente\n", stderr);
+    std::fprintf(stderr, "crear-base: no se pudo crear %s: memoria insuficiente\n", base.c_str());
     return 1;
   }
   std::printf("Creada %s\n", base.c_str());

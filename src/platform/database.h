@@ -139,10 +139,11 @@ class DBEngine {
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive,
                                                  bool read_only, std::string_view connect) = 0;
   // Creates a new database file, encrypted under the password of `connect`,
-  // and runs `schema` in it. Never replaces a file: the database is built
-  // under a temporary name beside `name` and given that name only if no file
-  // has it; otherwise it fails with "file already exists" (58). It is its
-  // maker's alone, or, `shared`, its folder's group's too (ShareWithFolder).
+  // and runs `schema` in it. Never replaces a file: the database is built in
+  // a new folder beside `name` that nobody else may enter, and moved to
+  // `name` only if no file has that name; otherwise it fails with "file
+  // already exists" (58). It is its maker's alone, or, `shared`, its
+  // folder's group's too (CreateEmptyFile).
   virtual void CreateDatabase(const std::string& name, std::string_view connect,
                               std::string_view schema, bool shared) = 0;
 };

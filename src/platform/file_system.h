@@ -65,15 +65,20 @@ bool FileIsEmpty(const std::string& path);
 // True when the folder that holds `path` lets this process create files in it.
 bool FolderTakesNewFiles(const std::string& path);
 
-// Creates an empty file under a new name in the folder of `beside`, and
-// returns that name.
-std::string CreateTemporaryFile(const std::string& beside);
+// Makes a new folder beside `beside`, under a new name, that only its maker
+// may enter: what is built in it cannot be swapped for another file by
+// anyone else. Returns its path.
+std::string CreatePrivateFolder(const std::string& beside);
+// Removes an empty folder; never fails.
+void RemoveFolder(const std::string& path) noexcept;
 
-// Lets the group of the folder that holds `path` read and write it, as for a
-// folder the clerks of a group share: on Linux the file's group becomes the
-// folder's, its mode 660; on Windows it keeps the permissions it inherited
-// from the folder. Fails where the user is not of that group.
-void ShareWithFolder(const std::string& path);
+// Creates the empty file `path`, which must not exist, for its maker alone
+// or, `shared`, for the group of the folder `shared` names too, as for a
+// folder the clerks of a group share: on Linux its group becomes that
+// folder's and its mode 660, both set through the new file itself; on
+// Windows it keeps the permissions it inherits from its folder. Fails where
+// the user is not of that group.
+void CreateEmptyFile(const std::string& path, const std::optional<std::string>& shared);
 
 // Fails, as a new file moved over `path` would fail, where one could not
 // take its place: `path` a folder, or a file the system keeps from being

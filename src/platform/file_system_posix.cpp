@@ -40,26 +40,31 @@ bool FolderTakesNewFiles(const std::string& path) {
   return ::faccessat(AT_FDCWD, FolderOf(path).c_str(), W_OK | X_OK, AT_EACCESS) == 0;
 }
 
-std::string CreateTemporaryFile(const std::string& beside) {
-  const std::string folder = FolderOf(beside);
-  const std::size_t slash = beside.rfind('/');
-  const std::string name = slash == std::string::npos ? beside : beside.substr(slash + 1);
-  std::string temporary = folder + "/." + name + ".XXXXXX";
-  int fd = ::mkstemp(temporary.data());
-  if (fd < 0) throw FileFailure(errno, folder);
-  ::close(fd);
-  return temporary;
+std::string CreatePrivateFolder(const std::string& beside) {
+  std::string folder = FolderOf(beside) + "/." + beside.substr(beside.rfind('/') + 1) + ".XXXXXX";
+  if (::mkdtemp(folder.data()) == nullptr) throw FileFailure(errno, FolderOf(beside));
+  return folder;
 }
 
-void ShareWithFolder(const std::string& path) {
-  const std::string folder = FolderOf(path);
-  struct stat st {};
-  if (::stat(folder.c_str(), &st) != 0) throw FileFailure(errno, folder);
-  // The group first: the mode alone would share it with the maker's own.
-  if (::chown(path.c_str(), static_cast<uid_t>(-1), st.st_gid) != 0) {
-    throw FileFailure(errno, folder);
+void RemoveFolder(const std::string& path) noexcept { ::rmdir(path.c_str()); }
+
+void CreateEmptyFile(const std::string& path, const std::optional<std::string>& shared) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) throw FileFailure(errno, path);
+  int error = 0;
+  std::string about = path;
+  if (shared) {
+    struct stat st {};
+    // The group first: the mode alone would share it with the maker's own.
+    if (::stat(shared->c_str(), &st) != 0 || ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+      error = errno;
+      about = *shared;
+    } else if (::fchmod(fd, 0660) != 0) {
+      error = errno;
+    }
   }
-  if (::chmod(path.c_str(), 0660) != 0) throw FileFailure(errno, path);
+  ::close(fd);
+  if (error != 0) throw FileFailure(error, about);
 }
 
 void CheckReplaceable(const std::string& path) {

@@ -65,14 +65,23 @@ bool FolderTakesNewFiles(const std::string& path) {
   return true;
 }
 
-std::string CreateTemporaryFile(const std::string& beside) {
-  std::string name = NewFile(FolderOf(beside));
-  if (name.empty()) throw LastErrorFailure(beside);
-  return name;
+std::string CreatePrivateFolder(const std::string& beside) {
+  for (;;) {
+    std::string folder = TemporaryName(beside);
+    if (::CreateDirectoryW(WidePath(folder).c_str(), nullptr)) return folder;
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) throw LastErrorFailure(FolderOf(beside));
+  }
 }
 
+void RemoveFolder(const std::string& path) noexcept { ::RemoveDirectoryW(WidePath(path).c_str()); }
+
 // A new file's permissions are those its folder passes on: nothing to add.
-void ShareWithFolder(const std::string&) {}
+void CreateEmptyFile(const std::string& path, const std::optional<std::string>&) {
+  HANDLE file = ::CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw LastErrorFailure(path);
+  ::CloseHandle(file);
+}
 
 void CheckReplaceable(const std::string& path) {
   const std::wstring name = WidePath(path);

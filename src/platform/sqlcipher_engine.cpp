@@ -507,17 +507,24 @@ class SqlCipherEngine final : public DBEngine {
   void CreateDatabase(const std::string& name, std::string_view connect, std::string_view schema,
                       bool shared) override {
     if (FileExists(name)) throw FileFailure(EEXIST, name);
-    const std::string temporary = CreateTemporaryFile(name);
+    // Built where nobody else may reach it, its owner and mode set through
+    // the new file itself, and only then moved beside the others.
+    const std::string aside = CreatePrivateFolder(name);
+    const std::string temporary =
+        JoinPath(aside, name.substr(name.find_last_of(kPathSeparators) + 1));
     try {
-      if (shared) ShareWithFolder(temporary);
+      CreateEmptyFile(temporary, shared ? std::optional(FolderOf(name)) : std::nullopt);
       // SQLite takes the empty file for a new database, in the office's format.
       Connect(temporary, SQLITE_OPEN_READWRITE, connect, Formato::kSqlCipher3, lock_wait_)
           ->Execute(schema);
       if (!MoveWithoutReplacing(temporary, name)) throw FileFailure(EEXIST, name);
     } catch (...) {
       RemoveFile(temporary);
+      RemoveFile(temporary + "-journal");
+      RemoveFolder(aside);
       throw;
     }
+    RemoveFolder(aside);
   }
 
  private:

@@ -376,6 +376,14 @@ TEST_F(ProgramaTest, TheDatabaseToolNeverOverwrites) {
   EXPECT_EQ(Shell(tool + p_.folder().path() + " 2>/dev/null"), 1);
   EXPECT_EQ(p_.Rows(), Programa::RowsBefore());
   EXPECT_EQ(Shell(tool + (p_ / "no-existe") + " 2>/dev/null"), 1);
+  // A sticky folder is no folder to share: each clerk could replace only
+  // their own report.
+  TempFolder sticky;
+  std::filesystem::permissions(sticky.path(), std::filesystem::perms::sticky_bit,
+                               std::filesystem::perm_options::add);
+  EXPECT_EQ(Shell(tool + "--compartida " + sticky.path() + " 2>" + (p_ / "err.txt")), 1);
+  EXPECT_NE(ReadFile(p_ / "err.txt").find("bit sticky"), std::string::npos);
+  EXPECT_FALSE(Exists(sticky / "Impuest.mdb"));
   for (const auto& entry : std::filesystem::directory_iterator(p_.folder().path())) {
     EXPECT_EQ(entry.path().filename().string().rfind(".Impuest", 0), std::string::npos)
         << "a temporary file was left: " << entry.path();
