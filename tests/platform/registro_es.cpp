@@ -290,10 +290,13 @@ int DoSync(int fd, const char* which) {
   auto real = Next<SyncFn>(which);
   Watched* w = Of(fd);
   if (w == nullptr) return real(fd);
-  // By the name it has now: Wine's server renames the files it opened.
+  // By the name it has now: Wine's server renames the files it opened. (A
+  // file opened without a name keeps showing none; linkat named it.)
   char path[4096];
   const char* now = PathOf(fd, path) ? NameIn(path) : nullptr;
-  if (now != nullptr && !w->folder) snprintf(w->name, sizeof w->name, "%s", now);
+  if (now != nullptr && !w->folder && strstr(now, " (deleted)") == nullptr) {
+    snprintf(w->name, sizeof w->name, "%s", now);
+  }
   if (omit != nullptr && strcmp(omit, w->name) == 0) return 0;
   if (Fails(false)) return -1;
   const int rc = real(fd);
