@@ -19,9 +19,67 @@ int Comparar_Par(const Foto::Fila& a, const Foto::Fila& b) {
   return c != 0 ? c : Comparar_Valor(a.actividad, b.actividad);
 }
 
+// A value as the lists show it, one line per row.
 void Agregar_Campo(std::string& linea, const Valor& valor) {
-  linea.append(valor ? *valor : std::string_view("(nulo)"));
+  if (!valor) {
+    linea.append("(nulo)");
+    return;
+  }
+  for (char c : *valor) {
+    if (c == '\n' || c == '\r') {
+      linea.append(c == '\n' ? "\\n" : "\\r");
+    } else {
+      linea.push_back(c);
+    }
+  }
 }
+
+// A row of the table now, held while its pair is compared.
+struct Fila_Leida {
+  std::optional<std::string> codigo, actividad, alicuota;
+  Foto::Fila Vista() const { return {codigo, actividad, alicuota}; }
+};
+
+Fila_Leida Propia(const Foto::Fila& fila) {
+  auto copia = [](Valor v) { return v ? std::optional<std::string>(*v) : std::nullopt; };
+  return {copia(fila.codigo), copia(fila.actividad), copia(fila.alicuota)};
+}
+
+// The table's rows in Foto's order of their pairs, one at a time; a pair's
+// rows in any order.
+class Filas_En_Orden {
+ public:
+  explicit Filas_En_Orden(Database& BaseDatos) : filas_(BaseDatos.Prepared(Consulta(BaseDatos))) {
+    Avanzar();
+  }
+  ~Filas_En_Orden() { filas_.Reset(); }
+
+  bool hay() const { return hay_; }
+  const Fila_Leida& actual() const { return actual_; }
+  void Avanzar() {
+    hay_ = filas_.Step() == StepResult::kRow;
+    if (hay_) actual_ = Propia({filas_.ColumnText(0), filas_.ColumnText(1), filas_.ColumnText(2)});
+  }
+
+ private:
+  // Columns that compare their text as bytes give that order themselves,
+  // through an index on them where there is one; any others are sorted by
+  // their text as bytes (a cast keeps the column's collation).
+  static const char* Consulta(Database& BaseDatos) {
+    auto como_bytes = [&](const char* columna) {
+      const ColumnComparison c = BaseDatos.DescribeColumn("nomencla", columna);
+      return c.affinity == "TEXT" && c.collation == "BINARY";
+    };
+    return como_bytes("codigo") && como_bytes("actividad")
+               ? "SELECT codigo, actividad, alicuota FROM nomencla ORDER BY codigo, actividad"
+               : "SELECT codigo, actividad, alicuota FROM nomencla ORDER BY CAST(codigo AS TEXT) "
+                 "COLLATE BINARY, CAST(actividad AS TEXT) COLLATE BINARY";
+  }
+
+  Statement& filas_;
+  bool hay_ = false;
+  Fila_Leida actual_;
+};
 
 void Agregar_Par(std::string& lista, char marca, const Foto::Fila& fila) {
   lista.push_back(marca);
@@ -92,26 +150,32 @@ void Foto::Ordenar() {
   filas_.swap(ordenadas);
 }
 
-Cambios Comparar(const Foto& antes, const Foto& despues) {
+Cambios Comparar(const Foto& antes, Database& BaseDatos,
+                 const std::function<void(std::string_view)>& nueva) {
   Cambios cambios;
+  Filas_En_Orden despues(BaseDatos);
   std::size_t i = 0;
-  std::size_t j = 0;
   std::vector<Foto::Fila> viejas;
-  std::vector<Foto::Fila> nuevas;
-  while (i < antes.size() || j < despues.size()) {
+  std::vector<Fila_Leida> nuevas;
+  std::string linea;
+  while (i < antes.size() || despues.hay()) {
     // The next pair in order, and its rows on each side.
-    int lado = i == antes.size()     ? 1
-               : j == despues.size() ? -1
-                                     : Comparar_Par(antes[i], despues[j]);
+    const int lado = !despues.hay()      ? -1
+                     : i == antes.size() ? 1
+                                         : Comparar_Par(antes[i], despues.actual().Vista());
+    const Fila_Leida par = lado <= 0 ? Propia(antes[i]) : despues.actual();
     viejas.clear();
     nuevas.clear();
-    const Foto::Fila par = lado <= 0 ? antes[i] : despues[j];
-    while (lado <= 0 && i < antes.size() && Comparar_Par(antes[i], par) == 0) {
+    while (lado <= 0 && i < antes.size() && Comparar_Par(antes[i], par.Vista()) == 0) {
       viejas.push_back(antes[i++]);
     }
-    while (lado >= 0 && j < despues.size() && Comparar_Par(despues[j], par) == 0) {
-      nuevas.push_back(despues[j++]);
+    while (lado >= 0 && despues.hay() && Comparar_Par(despues.actual().Vista(), par.Vista()) == 0) {
+      nuevas.push_back(despues.actual());
+      despues.Avanzar();
     }
+    std::sort(nuevas.begin(), nuevas.end(), [](const Fila_Leida& a, const Fila_Leida& b) {
+      return Comparar_Valor(a.alicuota, b.alicuota) < 0;
+    });
     if (viejas.size() > 1) ++cambios.pares_repetidos;
 
     // Both sides are in rate order: equal rates meet as in a merge.
@@ -120,9 +184,10 @@ Cambios Comparar(const Foto& antes, const Foto& despues) {
     std::size_t v = 0;
     std::size_t n = 0;
     while (v < viejas.size() || n < nuevas.size()) {
-      const int c = v == viejas.size()   ? 1
-                    : n == nuevas.size() ? -1
-                                         : Comparar_Valor(viejas[v].alicuota, nuevas[n].alicuota);
+      const int c = v == viejas.size() ? 1
+                    : n == nuevas.size()
+                        ? -1
+                        : Comparar_Valor(viejas[v].alicuota, nuevas[n].Vista().alicuota);
       if (c == 0) {
         ++cambios.iguales;
         ++v;
@@ -130,7 +195,7 @@ Cambios Comparar(const Foto& antes, const Foto& despues) {
       } else if (c < 0) {
         sin_par_viejas.push_back(viejas[v++]);
       } else {
-        sin_par_nuevas.push_back(nuevas[n++]);
+        sin_par_nuevas.push_back(nuevas[n++].Vista());
       }
     }
     const std::size_t cambiadas = std::min(sin_par_viejas.size(), sin_par_nuevas.size());
@@ -147,7 +212,9 @@ Cambios Comparar(const Foto& antes, const Foto& despues) {
       ++cambios.quitadas;
     }
     for (std::size_t k = cambiadas; k < sin_par_nuevas.size(); ++k) {
-      Agregar_Fila(cambios.lista_nuevas, '+', sin_par_nuevas[k]);
+      linea.clear();
+      Agregar_Fila(linea, '+', sin_par_nuevas[k]);
+      nueva(linea);
       ++cambios.nuevas;
     }
   }

@@ -1,5 +1,6 @@
 // The engine's files, watched at each commit, so that a commit that reports
-// a failure can still be told to have taken effect.
+// a failure can still be told to have taken effect; and kept aside for a run
+// that must leave its base as found.
 //
 // The one rule both sides rely on: the journal mode is TRUNCATE. A
 // transaction takes effect when its journal is cut to nothing; a failure
@@ -15,6 +16,12 @@ namespace quelvar {
 // The name to open databases under: the system's own files (unix or win32),
 // every call handed down; nullptr when it could not be registered.
 const char* WatchingVfsName();
+
+// From now on, `db`'s main database is left as found: what the engine writes
+// to it goes to a temporary file of its own (PageOverlay), its journal is
+// one too, and its locks past RESERVED are not taken on the file, which
+// others go on reading unchanged. An SQLite result code.
+int KeepPagesAside(sqlite3* db);
 
 // Watches the files of `db`'s main database, the file and its journal, for
 // as long as it lives: one COMMIT's span.

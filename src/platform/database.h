@@ -97,9 +97,9 @@ class Database {
   virtual void Rollback() = 0;
 
   // For a run that must leave the base as it found it, before its
-  // transaction: the pages it changes stay in memory and never reach the
-  // file, and a journal the engine makes for it, where the open found none,
-  // goes again when the base closes, once emptied.
+  // transaction: the pages it changes, and its journal, go to temporary
+  // files of the engine's own, encrypted as in the base; the base's file and
+  // folder are never written, and others go on reading the base meanwhile.
   virtual void LeaveAsFound() = 0;
 
   // True when the engine answers `query` by searching an index, not by

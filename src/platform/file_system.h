@@ -59,8 +59,6 @@ bool FileExists(const std::string& path);
 // Up to the first `n` bytes of the file at `path`, and its size; nothing
 // when it cannot be read.
 std::optional<std::string> FileStart(const std::string& path, std::size_t n, std::uint64_t& size);
-// True when `path` is a file that holds nothing.
-bool FileIsEmpty(const std::string& path);
 
 // True when the folder that holds `path` lets this process create files in it.
 bool FolderTakesNewFiles(const std::string& path);

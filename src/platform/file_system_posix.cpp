@@ -30,11 +30,6 @@ std::optional<std::string> FileStart(const std::string& path, std::size_t n, std
   return start;
 }
 
-bool FileIsEmpty(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size == 0;
-}
-
 bool FolderTakesNewFiles(const std::string& path) {
   // Checked for the effective user, as the files would be created.
   return ::faccessat(AT_FDCWD, FolderOf(path).c_str(), W_OK | X_OK, AT_EACCESS) == 0;

@@ -50,13 +50,6 @@ std::optional<std::string> FileStart(const std::string& path, std::size_t n, std
   return start;
 }
 
-bool FileIsEmpty(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  return ::GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data) &&
-         !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && data.nFileSizeHigh == 0 &&
-         data.nFileSizeLow == 0;
-}
-
 bool FolderTakesNewFiles(const std::string& path) {
   // Windows tells it only by trying: a file made and removed at once.
   const std::string probe = NewFile(FolderOf(path));

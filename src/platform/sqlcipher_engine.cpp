@@ -274,21 +274,14 @@ class SqlDatabase final : public Database {
   ~SqlDatabase() override {
     prepared_.clear();
     sqlite3_close_v2(c_.db);
-    if (!new_journal_.empty() && FileIsEmpty(new_journal_)) RemoveFile(new_journal_);
   }
 
-  // What the open found: the journal beside the base, if none was there.
-  void SetJournal(std::string journal, bool was_there) {
-    journal_ = std::move(journal);
-    journal_was_there_ = was_there;
-  }
   void LeaveAsFound() override {
-    // The pages the run changes stay in memory, however many: written into
-    // the base and rolled back, they would come back the same but encrypted
-    // anew, and the file would not keep its bytes. (Set outside a
-    // transaction: the engine applies it only there.)
-    Execute("PRAGMA cache_spill = OFF");
-    if (!journal_was_there_) new_journal_ = journal_;
+    // Written into the base and rolled back, pages would come back the same
+    // but encrypted anew, and the file would not keep its bytes; kept in
+    // memory, they would take as much as the run changes.
+    const int rc = KeepPagesAside(c_.db);
+    if (rc != SQLITE_OK) c_.Fail(rc);
   }
 
   void Execute(std::string_view sql) override {
@@ -393,9 +386,6 @@ class SqlDatabase final : public Database {
  private:
   Connection c_;
   std::vector<std::pair<std::string, std::unique_ptr<SqlStatement>>> prepared_;
-  std::string journal_;
-  bool journal_was_there_ = true;
-  std::string new_journal_;  // removed at the close, once empty
 };
 
 std::string PasswordOf(std::string_view connect) {
@@ -476,12 +466,7 @@ class SqlCipherEngine final : public DBEngine {
   // Shared and read-write, the one mode the program opens a base in.
   std::unique_ptr<Database> OpenDatabase(const std::string& name, bool, bool,
                                          std::string_view connect) override {
-    // The rollback journal, as SQLite names it; the open itself may roll
-    // back and remove one left by an interrupted write.
-    const std::string journal = name + "-journal";
-    const bool journal_was_there = FileExists(journal);
     auto db = OpenInItsFormat(name, SQLITE_OPEN_READWRITE, connect, lock_wait_);
-    db->SetJournal(journal, journal_was_there);
     // SQLite quietly falls back to read-only when the file is not writable;
     // a run that must write is better refused here than at its first write.
     // Likewise a folder that takes no new file, where the journal that

@@ -139,7 +139,12 @@ std::uint64_t Comprobacion::Motivo(const std::string& motivo) {
 
 void Comprobacion::Guardar_Tabla(Database& BaseDatos, Transaction& transaccion) {
   if (textos_) textos_->Flush();
-  hallazgos_.cambios = Comparar(*antes_, Foto::Tomar(BaseDatos));
+  // The rows added may be as many as the file's lines: kept aside, on the disk.
+  hallazgos_.nuevas = NewScratch();
+  LineWriter nuevas(hallazgos_.nuevas->Writer(), TextFormat{TextEncoding::kUtf8});
+  hallazgos_.cambios =
+      Comparar(*antes_, BaseDatos, [&](std::string_view linea) { nuevas.WriteBytes(linea); });
+  nuevas.Flush();
   antes_.reset();
   transaccion.Rollback();
 }

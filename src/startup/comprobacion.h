@@ -48,6 +48,7 @@ struct Hallazgos {
   std::int32_t rechazadas = 0;
   std::optional<std::int32_t> detenida_en;  // the line that stops the run
   std::optional<Cambios> cambios;
+  std::unique_ptr<Scratch> nuevas;        // the list of the rows added, as written out
   std::deque<Linea_Fuera> fuera;          // in file order
   std::unique_ptr<Scratch> textos_fuera;  // their lines as read, in the file's encoding
   std::vector<std::string> motivos;

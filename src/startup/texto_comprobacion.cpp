@@ -221,7 +221,12 @@ void Escribir_Comprobacion(Hallazgos& h, int salida, std::string_view separador,
   if (h.cambios) {
     const Cambios& c = *h.cambios;
     texto << "\nCambios en la tabla nomencla, por código y actividad:\n";
-    texto << "Actividades nuevas: " << std::to_string(c.nuevas) << "\n" << c.lista_nuevas;
+    texto << "Actividades nuevas: " << std::to_string(c.nuevas) << "\n";
+    std::unique_ptr<ByteSource> nuevas = h.nuevas->Reader();
+    std::string trozo(1 << 16, '\0');
+    for (std::size_t n; (n = nuevas->Read(trozo.data(), trozo.size())) > 0;) {
+      texto << std::string_view(trozo.data(), n);
+    }
     texto << "Actividades quitadas: " << std::to_string(c.quitadas) << "\n" << c.lista_quitadas;
     texto << "Alícuotas que cambian: " << std::to_string(c.cambian) << "\n" << c.lista_cambian;
     texto << "Filas sin cambios: " << std::to_string(c.iguales) << "\n";
