@@ -60,8 +60,11 @@ std::unique_ptr<Env> NewSystemEnv() {
 
 bool WriteToConsole(std::string_view text, bool error) {
   std::FILE* out = error ? stderr : stdout;
-  std::fwrite(text.data(), 1, text.size(), out);
-  std::fflush(out);
+  if (std::fwrite(text.data(), 1, text.size(), out) != text.size() || std::fflush(out) != 0) {
+    const int cause = errno;
+    std::clearerr(out);
+    throw FileFailure(cause, error ? "la salida de errores" : "la salida estándar");
+  }
   return true;
 }
 

@@ -185,13 +185,16 @@ bool WriteToConsole(std::string_view text, bool error) {
   }
   DWORD mode = 0;
   DWORD written = 0;
+  bool wrote;
   if (::GetConsoleMode(out, &mode)) {
     // The console's own characters, whatever its code page: accents and "¬" right.
     const std::wstring wide = Wide(lines);
-    ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+    wrote = ::WriteConsoleW(out, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
   } else {
-    ::WriteFile(out, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr);
+    wrote = ::WriteFile(out, lines.data(), static_cast<DWORD>(lines.size()), &written, nullptr) &&
+            written == lines.size();
   }
+  if (!wrote) throw LastErrorFailure(error ? "la salida de errores" : "la salida estándar");
   return true;
 }
 

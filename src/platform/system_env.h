@@ -57,11 +57,13 @@ std::unique_ptr<Env> NewSystemEnv();
 // from a console or a script: on Linux, standard output (standard error when
 // `error`); on Windows, the file or pipe that output was redirected to, else
 // the console the program was started from. False where there is neither
-// (a Windows program started by a double-click).
+// (a Windows program started by a double-click); a write that fails (a full
+// disk, a pipe nobody reads) is thrown.
 bool WriteToConsole(std::string_view text, bool error);
 
 // Tells the user about the program itself (its usage, its version), before
-// any run: on the console, else (on Windows) in a message box.
+// any run: on the console, else (on Windows) in a message box. A write that
+// fails is thrown.
 void TellAboutProgram(std::string_view text, bool error);
 
 }  // namespace quelvar

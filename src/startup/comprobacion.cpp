@@ -2,6 +2,7 @@
 #include "startup/comprobacion.h"
 
 #include <functional>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -15,6 +16,21 @@ std::uint64_t Par(const Campos& campos) {
   const std::uint64_t h = std::hash<std::string_view>{}(campos.codigo) * 0x9E3779B97F4A7C15u ^
                           std::hash<std::string_view>{}(campos.actividad);
   return h ^ (h >> 29);
+}
+
+// Runs a stretch of the check's own work: a failure there is noted as the
+// check's before it goes on, to stop the run.
+template <typename Paso>
+void Propio(Hallazgos& hallazgos, Paso&& paso) {
+  try {
+    paso();
+  } catch (const Failure& falla) {
+    hallazgos.propia = falla;
+    throw;
+  } catch (const std::bad_alloc&) {
+    hallazgos.propia = OutOfMemoryFailure();
+    throw;
+  }
 }
 
 // How many "¬" the whole line holds, however long.
@@ -77,13 +93,35 @@ std::unique_ptr<LineWriter> Entorno_Comprobacion::OpenForOutput(const std::strin
   // keep the run from writing it, or from putting it in place, fails the
   // check the same way; the folder keeps what it had.
   entorno_.OpenForOutput(path, format, like).reset();
-  hallazgos_.informe = NewScratch();
+  Propio(hallazgos_, [&] { hallazgos_.informe = NewScratch(); });
   hallazgos_.formato = format;
   return std::make_unique<LineWriter>(std::make_unique<Informe_Aparte>(hallazgos_), format);
 }
 
+void Comprobacion::Base_Abierta(Database& BaseDatos) {
+  Propio(hallazgos_, [&] { BaseDatos.LeaveAsFound(); });
+}
+
+void Comprobacion::Tabla_Anterior(Database& BaseDatos) {
+  Propio(hallazgos_, [&] { antes_ = Foto::Tomar(BaseDatos); });
+}
+
 void Comprobacion::Linea_Procesada(std::int32_t numero, Veredicto veredicto,
                                    const Linea_Leida& leida) {
+  Propio(hallazgos_, [&] { Listar(numero, veredicto, leida); });
+}
+
+void Comprobacion::Guardar_Tabla(Database& BaseDatos, Transaction& transaccion) {
+  Propio(hallazgos_, [&] { Comparar_Y_Deshacer(BaseDatos, transaccion); });
+}
+
+void Comprobacion::Cerrar() {
+  Propio(hallazgos_, [&] {
+    if (textos_) textos_->Flush();
+  });
+}
+
+void Comprobacion::Listar(std::int32_t numero, Veredicto veredicto, const Linea_Leida& leida) {
   if (veredicto == Veredicto::kInsertada) {
     hallazgos_.guardadas.push_back({Par(leida.campos), numero});
     hallazgos_.leidas = numero;
@@ -137,8 +175,7 @@ std::uint64_t Comprobacion::Motivo(const std::string& motivo) {
   return lugar->second;
 }
 
-void Comprobacion::Guardar_Tabla(Database& BaseDatos, Transaction& transaccion) {
-  if (textos_) textos_->Flush();
+void Comprobacion::Comparar_Y_Deshacer(Database& BaseDatos, Transaction& transaccion) {
   // The rows added may be as many as the file's lines: kept aside, on the disk.
   hallazgos_.nuevas = NewScratch();
   LineWriter nuevas(hallazgos_.nuevas->Writer(), TextFormat{TextEncoding::kUtf8});

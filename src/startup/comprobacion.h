@@ -39,7 +39,10 @@ struct Linea_Guardada {
 // What a check found, for its report. The lines it lists are kept on the
 // disk, not in memory: they may be as many as the file has.
 struct Hallazgos {
-  std::string archivo;                // the file checked, as the user named it
+  std::string archivo;  // the file checked, as the user named it
+  // A failure of the check's own (its scratch space, its memory, its
+  // output), not the run's: the check could not be completed.
+  std::optional<Failure> propia;
   std::vector<std::string> mensajes;  // what the user would have been told, in order
   std::unique_ptr<Scratch> informe;   // the report's bytes, once the run opened it
   bool informe_en_su_lugar = false;   // the run would put it in Act.log's place
@@ -87,18 +90,22 @@ class Entorno_Comprobacion final : public Env {
 
 // What the run tells a check: the base to leave as found, the table before
 // and the one the run would leave, each line's outcome, kept; and where the
-// run would commit, the check rolls back. The lines that stay out are all
-// written out once this goes.
+// run would commit, the check rolls back. A failure in any of it is the
+// check's own (Hallazgos::propia), and stops the run as any other would.
 class Comprobacion final : public Seguimiento {
  public:
   explicit Comprobacion(Hallazgos& hallazgos) : hallazgos_(hallazgos) {}
 
-  void Base_Abierta(Database& BaseDatos) override { BaseDatos.LeaveAsFound(); }
-  void Tabla_Anterior(Database& BaseDatos) override { antes_ = Foto::Tomar(BaseDatos); }
+  void Base_Abierta(Database& BaseDatos) override;
+  void Tabla_Anterior(Database& BaseDatos) override;
   void Linea_Procesada(std::int32_t numero, Veredicto veredicto, const Linea_Leida& leida) override;
   void Guardar_Tabla(Database& BaseDatos, Transaction& transaccion) override;
+  // Once the run is over: what is kept aside, all written out.
+  void Cerrar();
 
  private:
+  void Listar(std::int32_t numero, Veredicto veredicto, const Linea_Leida& leida);
+  void Comparar_Y_Deshacer(Database& BaseDatos, Transaction& transaccion);
   std::uint64_t Motivo(const std::string& motivo);
 
   Hallazgos& hallazgos_;

@@ -18,6 +18,7 @@ namespace {
 
 constexpr int kSalidaFalla = 1;
 constexpr int kSalidaFallaConTablaNueva = 4;
+constexpr int kSalidaComprobacionIncompleta = 5;
 constexpr int kSalidaUso = 64;
 
 constexpr char kUso[] =
@@ -44,6 +45,8 @@ constexpr char kUso[] =
     "  3  la estructura del archivo es incorrecta; quedan las líneas anteriores\n"
     "  4  la tabla nueva quedó cargada, pero algo falló después: Act.log puede\n"
     "     no haberse reemplazado o estar sin los totales\n"
+    "  5  la comprobación no pudo completarse (su espacio temporal, su memoria o\n"
+    "     su salida fallaron); no dice nada de la importación\n"
     "  64 se usaron mal las opciones; no se hizo nada\n"
     "\n"
     "Opciones:\n"
@@ -55,6 +58,14 @@ constexpr char kUso[] =
 constexpr char kTablaNueva[] =
     ". La tabla nueva ya quedó cargada; Act.log puede no haberse reemplazado o estar sin los "
     "totales.";
+
+// Tells of a failure as an error, where writing that may fail too.
+void TellIgnoringFailure(const std::string& texto) {
+  try {
+    quelvar::TellAboutProgram(texto, true);
+  } catch (const quelvar::Failure&) {
+  }
+}
 
 // The whole run on `entorno`, followed by `seguimiento`; its exit status. A
 // failure that stops it is shown as the failure notice.
@@ -80,20 +91,35 @@ int Ejecutar(quelvar::Env& entorno, quelvar::Seguimiento& seguimiento) {
 }
 
 // A check: what the run would do, told on the console (on Windows without
-// one, its essentials in a box); nothing in the folder changes.
+// one, its essentials in a box); nothing in the folder changes. A failure of
+// the check's own is told as such, never as the run's.
 int Comprobar(std::optional<std::string> archivo) {
   std::unique_ptr<quelvar::Env> sistema = quelvar::NewSystemEnv();
   quelvar::Hallazgos hallazgos;
   hallazgos.archivo = archivo.value_or(std::string(quelvar::kArchivoActividades));
   quelvar::Entorno_Comprobacion entorno(*sistema, std::move(archivo), hallazgos);
-  const int salida = [&] {
-    quelvar::Comprobacion comprobacion(hallazgos);
-    return Ejecutar(entorno, comprobacion);
-  }();  // what it keeps aside is all written out once it goes
+  quelvar::Comprobacion comprobacion(hallazgos);
+  const int salida = Ejecutar(entorno, comprobacion);
   bool consola = true;
-  quelvar::Escribir_Comprobacion(
-      hallazgos, salida, entorno.RegionalSettings().decimal_separator,
-      [&](std::string_view texto) { consola = consola && quelvar::WriteToConsole(texto, false); });
+  try {
+    if (!hallazgos.propia) comprobacion.Cerrar();
+    if (!hallazgos.propia) {
+      quelvar::Escribir_Comprobacion(hallazgos, salida,
+                                     entorno.RegionalSettings().decimal_separator,
+                                     [&](std::string_view texto) {
+                                       consola = consola && quelvar::WriteToConsole(texto, false);
+                                     });
+    }
+  } catch (const quelvar::Failure& falla) {
+    hallazgos.propia = falla;
+  } catch (const std::bad_alloc&) {
+    hallazgos.propia = quelvar::OutOfMemoryFailure();
+  }
+  if (hallazgos.propia) {
+    TellIgnoringFailure("quelvar: la comprobación no pudo completarse: " +
+                        quelvar::NoticeText(*hallazgos.propia) + "\n");
+    return kSalidaComprobacionIncompleta;
+  }
   if (!consola) {
     quelvar::TellAboutProgram(quelvar::Resumen_Comprobacion(hallazgos, salida), salida != 0);
   }
@@ -105,20 +131,20 @@ int Comprobar(std::optional<std::string> archivo) {
 int main(int argc, char** argv) {
   quelvar::SetUpProcess();
   if (argc > 1) {
-    if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-      quelvar::TellAboutProgram(kUso, false);
-      return 0;
-    }
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-      quelvar::TellAboutProgram(
-          "quelvar " QUELVAR_VERSION "\nmotor: " + quelvar::EngineVersion() + "\n", false);
-      return 0;
-    }
     if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--comprobar") == 0) {
       return Comprobar(argc == 3 ? std::optional<std::string>(argv[2]) : std::nullopt);
     }
-    quelvar::TellAboutProgram(kUso, true);
-    return kSalidaUso;
+    const bool ayuda = argc == 2 && std::strcmp(argv[1], "--help") == 0;
+    const bool version = argc == 2 && std::strcmp(argv[1], "--version") == 0;
+    try {
+      quelvar::TellAboutProgram(
+          version ? "quelvar " QUELVAR_VERSION "\nmotor: " + quelvar::EngineVersion() + "\n" : kUso,
+          !ayuda && !version);
+    } catch (const quelvar::Failure& falla) {
+      TellIgnoringFailure("quelvar: " + quelvar::NoticeText(falla) + "\n");
+      return kSalidaFalla;
+    }
+    return ayuda || version ? 0 : kSalidaUso;
   }
 
   std::unique_ptr<quelvar::Env> entorno = quelvar::NewSystemEnv();

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 
 #include "platform/text_encoding.h"
@@ -370,6 +372,49 @@ TEST(Comprobacion, AMissingFileOrAWrongUseIsToldAndDoesNothing) {
     EXPECT_NE(o.err.find("--comprobar [ARCHIVO]"), std::string::npos) << o.err;
   }
   EXPECT_EQ(Folder(p), folder);
+}
+
+// What keeps the check itself from finishing (its scratch space, its
+// output) is told as the check's own, with a status of its own, never as a
+// failure of the import; the folder keeps what it had.
+TEST(Comprobacion, ItsOwnFailuresAreToldAsItsOwn) {
+  Programa p;
+  p.MakeDatabase();
+  WriteFile(p / "Actividades.txt",
+            "1\xAC"
+            "Uno\xAC"
+            "x\xAC\r\n");
+  const std::string a_file = p / "un-archivo";
+  WriteFile(a_file, "");
+  const std::string folder = Folder(p);
+  struct Caso {
+    const char* what;
+    std::vector<std::string> environment;
+    std::function<void()> in_child;
+    std::string cause;
+  };
+  const Caso casos[] = {
+      {"no scratch folder",
+       {"TMPDIR=/no-existe"},
+       {},
+       "Error 53: No se encontró el archivo: /no-existe"},
+      {"a file as the scratch folder",
+       {"TMPDIR=" + a_file},
+       {},
+       "Error 53: No se encontró el archivo: " + a_file},
+      {"a full disk for its output",
+       {},
+       [] { std::freopen("/dev/full", "w", stdout); },
+       "Error 61: Disco lleno: la salida estándar"},
+  };
+  for (const Caso& caso : casos) {
+    SCOPED_TRACE(caso.what);
+    const Outcome o = p.Run("--comprobar", caso.environment, caso.in_child);
+    EXPECT_EQ(o.status, 5) << o.out << o.err;
+    EXPECT_EQ(o.err, "quelvar: la comprobación no pudo completarse: " + caso.cause + "\n");
+    EXPECT_EQ(o.out.find("detendría"), std::string::npos) << o.out;
+    EXPECT_EQ(Folder(p), folder);
+  }
 }
 
 }  // namespace
