@@ -68,9 +68,10 @@ void Form1::Procesar_Archivo() {
   existencia_ = std::make_unique<Existencia>(*BaseDatos);
   const std::string carpeta = entorno_.AppPath();
   // Whatever encoding the activity file comes in, its lines are read as text,
-  // and the report is written in that encoding.
-  std::unique_ptr<LineReader> actividades =
-      entorno_.OpenForInput(JoinPath(carpeta, kArchivoActividades), kPosicionTope);
+  // and the report is written in that encoding. It was opened ahead of the
+  // base (Abrir_Actividades); a failure to open it is told here.
+  if (sin_actividades_) throw *sin_actividades_;
+  std::unique_ptr<LineReader> actividades = std::move(actividades_);
   // A new report, to take the old one's place once the table it describes is
   // the base's; with the base's permissions, so whoever may write the base
   // may replace it on the next run.

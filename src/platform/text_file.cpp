@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <limits>
 
 #include "platform/failure.h"
 
@@ -16,12 +15,7 @@ LineReader::LineReader(std::unique_ptr<ByteSource> source, std::size_t held_char
       held_characters_(held_characters),
       // No character takes more than four bytes in any of the encodings.
       held_bytes_(4 * held_characters) {
-  if (source_->Regular()) {
-    Examine();
-  } else {
-    // Read once, in order: a line cannot be copied from the file again.
-    held_bytes_ = std::numeric_limits<std::size_t>::max();
-  }
+  Examine();
 }
 
 LineReader::LineReader(std::unique_ptr<ByteSource> source, const TextFormat& format,
@@ -172,6 +166,16 @@ void LineReader::ForEachPiece(const Line& line,
     piece(std::string_view(chunk.data(), got));
     at += got;
   }
+}
+
+std::unique_ptr<ByteSource> ReadToScratch(ByteSource& once) {
+  std::unique_ptr<Scratch> scratch = NewScratch();
+  std::unique_ptr<ByteSink> copy = scratch->Writer();
+  std::vector<char> piece(1 << 16);
+  for (std::size_t n; (n = once.Read(piece.data(), piece.size())) > 0;)
+    copy->Write(piece.data(), n);
+  copy->Close();
+  return scratch->Reader();  // which keeps the file while it is read
 }
 
 LineWriter::LineWriter(std::unique_ptr<ByteSink> sink, const TextFormat& format)

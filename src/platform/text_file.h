@@ -16,15 +16,13 @@
 
 namespace quelvar {
 
-// Where a file's bytes come from: the platform's part of reading.
+// Where a file's bytes come from: the platform's part of reading. A file
+// that can be read again from its start and from any offset.
 class ByteSource {
  public:
   virtual ~ByteSource() = default;
   // Up to `capacity` bytes from where the last read stopped; 0 only at the end.
   virtual std::size_t Read(char* out, std::size_t capacity) = 0;
-  // True for a regular file, which can be read again from its start and
-  // from any offset; anything else is read once, in order.
-  virtual bool Regular() = 0;
   virtual void Rewind() = 0;
   // Up to `size` bytes from `offset`, without moving where Read goes on.
   virtual std::size_t ReadAt(std::uint64_t offset, char* out, std::size_t size) = 0;
@@ -67,12 +65,11 @@ class LineWriter;
 // characters is held only that far (as text, and as bytes), and copied from
 // the file again when it must be written whole.
 //
-// A regular file is examined whole once, when the reader is made, for its
-// format (TextFormatDetector); its mark is no part of the first line. With
-// LF line ends each LF ends a line; otherwise CR LF or a lone CR does, and an
-// LF is an ordinary character. Anything that is not a regular file is read
-// as Windows-1252 with CR line ends. Either way, a line end that is the last
-// thing in the file starts no further line.
+// The file is examined whole once, when the reader is made, for its format
+// (TextFormatDetector); its mark is no part of the first line. With LF line
+// ends each LF ends a line; otherwise CR LF or a lone CR does, and an LF is
+// an ordinary character. A line end that is the last thing in the file
+// starts no further line.
 class LineReader {
  public:
   LineReader(std::unique_ptr<ByteSource> source, std::size_t held_characters,
@@ -164,7 +161,12 @@ class Scratch {
 };
 std::unique_ptr<Scratch> NewScratch();
 
-// Files on disk.
+// What can be read only once, in order (a pipe), read to its end into a
+// scratch file, to be read as a file.
+std::unique_ptr<ByteSource> ReadToScratch(ByteSource& once);
+
+// Files on disk; anything that is not a regular file (a pipe) is read to its
+// end first (ReadToScratch), as the file is opened.
 std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_t held_characters);
 // A new file, made beside `path` to take its place once it is complete, as
 // editors save: until PutInPlace `path` stays as it was, and a writer that

@@ -29,8 +29,7 @@ void WriteAll(int fd, const char* data, std::size_t size, const std::string& pat
 
 class FdSource final : public ByteSource {
  public:
-  FdSource(int fd, std::string path, bool regular)
-      : fd_(fd), path_(std::move(path)), regular_(regular) {}
+  FdSource(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
   ~FdSource() override { Close(); }
 
   std::size_t Read(char* out, std::size_t capacity) override {
@@ -40,7 +39,6 @@ class FdSource final : public ByteSource {
       if (errno != EINTR) throw FileFailure(errno, path_);
     }
   }
-  bool Regular() override { return regular_; }
   void Rewind() override {
     if (::lseek(fd_, 0, SEEK_SET) != 0) throw FileFailure(errno, path_);
   }
@@ -59,7 +57,6 @@ class FdSource final : public ByteSource {
  private:
   int fd_;
   std::string path_;
-  bool regular_;
 };
 
 // A new file, to take the place of `path`: unnamed (`temporary` empty), or
@@ -145,7 +142,7 @@ class FdScratch final : public Scratch {
     // writing is done, from the start.
     const int fd = ::dup(fd_);
     if (fd < 0 || ::lseek(fd, 0, SEEK_SET) != 0) throw FileFailure(errno, folder_);
-    return std::make_unique<FdSource>(fd, folder_, true);
+    return std::make_unique<FdSource>(fd, folder_);
   }
 
  private:
@@ -184,8 +181,9 @@ std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_
     ::close(fd);
     throw FileFailure(err, path);
   }
-  return std::make_unique<LineReader>(std::make_unique<FdSource>(fd, path, S_ISREG(st.st_mode)),
-                                      held_characters);
+  std::unique_ptr<ByteSource> source = std::make_unique<FdSource>(fd, path);
+  if (!S_ISREG(st.st_mode)) source = ReadToScratch(*source);
+  return std::make_unique<LineReader>(std::move(source), held_characters);
 }
 
 namespace {

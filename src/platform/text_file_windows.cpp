@@ -38,7 +38,6 @@ class HandleSource final : public ByteSource {
     }
     return got;
   }
-  bool Regular() override { return ::GetFileType(file_) == FILE_TYPE_DISK; }
   void Rewind() override {
     if (!::SetFilePointerEx(file_, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) {
       throw LastErrorFailure(path_);
@@ -222,7 +221,10 @@ std::unique_ptr<LineReader> OpenFileForInput(const std::string& path, std::size_
     }
     throw LastErrorFailure(path);
   }
-  return std::make_unique<LineReader>(std::make_unique<HandleSource>(file, path), held_characters);
+  const bool regular = ::GetFileType(file) == FILE_TYPE_DISK;
+  std::unique_ptr<ByteSource> source = std::make_unique<HandleSource>(file, path);
+  if (!regular) source = ReadToScratch(*source);
+  return std::make_unique<LineReader>(std::move(source), held_characters);
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <new>
 #include <string>
 
+#include "import/campos.h"
 #include "import/existencia.h"
 
 namespace quelvar {
@@ -54,12 +55,26 @@ Form1::Form1(Env& entorno, Seguimiento& seguimiento)
 Form1::~Form1() = default;
 
 void Form1::Form_Load() {
+  Abrir_Actividades();
   if (Conectar_Base()) {
     Procesar_Archivo();
     entorno_.MsgBox("Ha terminado el proceso de importación.", Icon::kInformation);
   } else {
     desenlace_ = Desenlace::kSinConexion;
     entorno_.MsgBox("No es posible conectarse a la base.", Icon::kInformation);
+  }
+}
+
+void Form1::Abrir_Actividades() {
+  actividades_.reset();
+  sin_actividades_.reset();
+  try {
+    actividades_ =
+        entorno_.OpenForInput(JoinPath(entorno_.AppPath(), kArchivoActividades), kPosicionTope);
+  } catch (const Failure& falla) {
+    sin_actividades_ = falla;
+  } catch (const std::bad_alloc&) {
+    sin_actividades_ = OutOfMemoryFailure();
   }
 }
 

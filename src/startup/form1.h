@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "import/seguimiento.h"
@@ -55,6 +56,12 @@ class Form1 {
 
   class Aviso_Espera;
 
+  // Opens the activity file ahead of the base: a pipe, read to its end as it
+  // opens, keeps this run waiting, never a clerk who would wait for the
+  // write lock the connection takes. What fails is told where the run opens
+  // it.
+  void Abrir_Actividades();
+
   Env& entorno_;
   Seguimiento& seguimiento_;
   // Told by the engine of waits for another user; outlives the connection.
@@ -66,6 +73,9 @@ class Form1 {
   std::unique_ptr<Transaction> transaccion_;
   // How Existe_Registro asks, chosen once the table is emptied.
   std::unique_ptr<Existencia> existencia_;
+  // The activity file, opened ahead, or why it could not be.
+  std::unique_ptr<LineReader> actividades_;
+  std::optional<Failure> sin_actividades_;
   Desenlace desenlace_ = Desenlace::kImportacionCompleta;
 };
 

@@ -14,7 +14,6 @@ class StringSource final : public ByteSource {
     pos_ += n;
     return n;
   }
-  bool Regular() override { return true; }
   void Rewind() override { pos_ = 0; }
   std::size_t ReadAt(std::uint64_t offset, char* out, std::size_t size) override {
     if (offset >= content_.size()) return 0;

@@ -15,20 +15,25 @@
 namespace quelvar {
 namespace {
 
-// Anything but a regular file is read once, as Windows-1252 with CR line
-// ends, without being examined first.
-TEST(TextFiles, APipeIsReadAsItComes) {
+// Anything but a regular file is read to its end as it opens, and then as
+// a file: examined, and its long lines copied again.
+TEST(TextFiles, APipeIsReadToItsEndAsItOpens) {
   TempFolder folder;
   const std::string fifo = folder / "fifo";
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-  std::thread writer_end([&] { std::ofstream(fifo) << "1\xC2\xAC\n2\r\n"; });
-  auto piped = OpenFileForInput(fifo, 32767);
-  ASSERT_FALSE(piped->AtEnd());
+  const std::string second(40000, 'x');
+  std::thread writer_end([&] { std::ofstream(fifo) << "1\xC2\xAC\n2\r\n" << second; });
+  auto piped = OpenFileForInput(fifo, 1000);
+  writer_end.join();
   Line line;
   piped->ReadLine(line);
-  EXPECT_EQ(line.text, "1Â¬\n2");
+  EXPECT_EQ(line.text, "1¬\n2");
+  piped->ReadLine(line);
+  EXPECT_FALSE(line.whole);
+  std::string copy;
+  piped->ForEachPiece(line, [&](std::string_view bytes) { copy += bytes; });
+  EXPECT_EQ(copy, second);
   EXPECT_TRUE(piped->AtEnd());
-  writer_end.join();
 }
 
 // Past the file-size limit, as on a full disk, the write fails and is told

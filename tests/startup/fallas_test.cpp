@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -160,6 +161,28 @@ TEST_F(Fallas, ACheckTakesAboutTheMemoryOfTheRun) {
   EXPECT_EQ(check.status, 0) << check.err;
   const Outcome run = p_.Run();
   EXPECT_LT(check.peak_kib, run.peak_kib + 8 * 1024) << "the run takes " << run.peak_kib << " KiB";
+}
+
+// A pipe as the activity file, that nobody writes to yet, keeps this run
+// waiting without the base's write lock: another user writes meanwhile. The
+// run goes on once the pipe is written, and a check reads a pipe too.
+TEST_F(Fallas, APipeNobodyWritesToKeepsOnlyThisRunWaiting) {
+  const std::string fifo = p_ / "Actividades.txt";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& args : {std::string(), "--comprobar " + fifo}) {
+    SCOPED_TRACE(args);
+    const pid_t run = p_.Start(args);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // The shell waits for no lock: it fails at once where one is held.
+    EXPECT_NO_THROW(ShellSql(p_ / "Impuest.mdb",
+                             "BEGIN IMMEDIATE; UPDATE nomencla SET alicuota = alicuota; COMMIT;"));
+    std::ofstream(fifo, std::ios::binary) << "2\xAC"
+                                             "Dos\xAC"
+                                             "200\xAC\r\n";
+    const Outcome o = p_.Wait(run);
+    EXPECT_EQ(o.status, 0) << o.out << o.err;
+  }
+  EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"2", "Dos", 2}}));
 }
 
 // Another user in the sqlcipher shell holding the base, each way it can: a
