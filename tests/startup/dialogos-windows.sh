@@ -164,4 +164,41 @@ done
 grep -q 'quelvar --comprobar \[ARCHIVO\]' "$work/ayuda.txt" || fail "--help: $(cat "$work/ayuda.txt")"
 echo "  a check, its output redirected: $(wc -l <"$work/comprobacion.txt") lines, the folder unchanged"
 
+# At the edges, with no display (each box returns at once): a byte of
+# Windows-1252 in a UTF-8 file fails only its own line; a name planted where
+# the report's new file once went blocks nothing; a run that leaves the table
+# as it was leaves the report that describes it; a folder as the report
+# fails the check as it fails the run.
+quiet() {
+  status=0
+  (cd "$work/app" && DISPLAY= timeout 60 "$wine" quelvar.exe "$@" >"$work/out" 2>"$work/err") ||
+    status=$?
+}
+folder
+database
+printf '\xef\xbb\xbf1\xc2\xacUno\xc2\xac100\xc2\xac\r\n2\xc2\xacMa\xedz\xc2\xac200\xc2\xac\r\n' \
+  >"$work/app/Actividades.txt"
+mkdir "$work/app/.Act.log.nuevo"
+quiet
+[ "$status" -eq 0 ] || fail "a pasted byte: exit status $status"
+printf '\xef\xbb\xbfRegistros erroneos :\r\n2\xc2\xacMa\xedz\xc2\xac200\xc2\xac\r\n\r\nTotal de registros que no insertados  1 \r\nTotal de registros insertados  1 \r\nCantidad total de registros:  2 \r\n' |
+  cmp -s - "$work/app/Act.log" || fail "Act.log of a pasted byte: $(od -c "$work/app/Act.log" | head)"
+[ "$(rows)" = "$(printf 'ok\n1|Uno|1.0')" ] || fail "table after a pasted byte: $(rows)"
+cp "$work/app/Act.log" "$work/Act.log.antes"
+printf '%s\n%s\n' "$key" "CREATE TRIGGER anular BEFORE INSERT ON nomencla WHEN NEW.codigo = 'X'
+  BEGIN SELECT RAISE(ROLLBACK, 'no'); END;" | sqlcipher "$work/app/Impuest.mdb" >/dev/null
+printf '2\xacDos\xac200\xac\r\nX\xacEquis\xac100\xac\r\n' >"$work/app/Actividades.txt"
+quiet
+[ "$status" -eq 1 ] || fail "a rolled back run: exit status $status"
+cmp -s "$work/Act.log.antes" "$work/app/Act.log" || fail "a rolled back run changed Act.log"
+[ -z "$(cd "$work/app" && ls -A | grep '^\.Act\.log\.' | grep -vx '\.Act\.log\.nuevo')" ] ||
+  fail "a new report was left: $(ls -A "$work/app")"
+rm "$work/app/Act.log"
+mkdir "$work/app/Act.log"
+quiet --comprobar
+[ "$status" -eq 1 ] || fail "a check with a folder as Act.log: exit status $status"
+grep -q 'Error 75: Error de acceso a la ruta o el archivo: .*Act.log' "$work/out" ||
+  fail "the check did not meet the run's failure: $(cat "$work/out")"
+echo "  at the edges: a pasted byte, a planted name, a rolled back run, a folder as Act.log"
+
 echo "Windows dialogs under Wine: all shown in order; screenshots in $shots"
