@@ -290,6 +290,11 @@ TEST_F(ProgramaTest, ClerksTakeTurnsInASharedFolderAndNothingPlantedThereIsFollo
   both_fail(4243, "Error 70: Permiso denegado: " + (p_ / "Act.log"));
   EXPECT_EQ(ReadFile(p_ / "Act.log"), report);
   ASSERT_EQ(::chmod(folder.c_str(), 02775), 0);
+  // A report the system keeps from being replaced.
+  if (Shell("chattr +i '" + (p_ / "Act.log") + "' 2>/dev/null") == 0) {
+    both_fail(4243, "Error 70: Permiso denegado: " + (p_ / "Act.log"));
+    Shell("chattr -i '" + (p_ / "Act.log") + "'");
+  }
 
   std::filesystem::remove(p_ / "Act.log");
   std::filesystem::create_directory(p_ / "Act.log");
