@@ -76,7 +76,7 @@ bool LineReader::IsUnit(std::size_t at, char ascii) const {
   return buffer_[at + (big ? 1 : 0)] == ascii && buffer_[at + (big ? 0 : 1)] == 0;
 }
 
-bool LineReader::AtEnd() { return !Have(1); }
+bool LineReader::AtEnd() { return !Have(unit_); }
 
 void LineReader::ReadLine(Line& line) {
   line.text.clear();
@@ -116,10 +116,13 @@ void LineReader::ReadLine(Line& line) {
     if (ends == '\r' && Have(unit_) && IsUnit(pos_, '\n')) pos_ += unit_;
     ended = true;
   }
+  // A file that ends inside a code unit: that half is no text, nor any part
+  // of a line that can be written as the file's again; its line is not valid.
+  bool half_unit = false;
   if (!ended) {
-    // A file that ends inside a code unit: its last byte belongs to the last line.
-    if (pos_ < len_) take(len_);
     line.end = offset_ + pos_;
+    half_unit = pos_ < len_;
+    pos_ = len_;
   }
   line.invalid_at = Line::kValid;
   if (format_.valid) {
@@ -130,6 +133,10 @@ void LineReader::ReadLine(Line& line) {
     // A character cut where holding stopped is text the line goes on with.
     if (line.whole) decoder.End(line.text);
     line.invalid_at = decoder.first_invalid();
+  }
+  if (half_unit) {
+    if (line.invalid_at == Line::kValid) line.invalid_at = line.bytes.size();
+    line.text.append("\xEF\xBF\xBD");  // U+FFFD
   }
   if (!line.whole) {
     // A character cut at the end of what was held lies past the characters
