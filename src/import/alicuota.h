@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/env.h"
+#include "platform/system.h"
 
 namespace quelvar {
 

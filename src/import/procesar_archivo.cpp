@@ -13,26 +13,35 @@
 namespace quelvar {
 namespace {
 
-// How a line left its checks: kInsertada for one to be looked up and
-// inserted, with its rate.
-struct Revision {
-  Veredicto veredicto;
-  double alicuota = 0;
-};
-
 // The checks of one line: the stretch where failures are trapped. Only
-// failures leave it, running out of memory among them. A line that cannot
-// be read as text fails its conversion before any field is looked at.
-Revision Revisar_Linea(Form1& form, Env& entorno, Existencia& existencia, const Line& linea,
-                       Campos& campos) {
+// failures leave it, running out of memory among them; `resultado` says
+// how the line left it, and for one still kInsertada, to be looked up and
+// inserted, its rate is returned. A line that cannot be read as text fails
+// its conversion before any field is looked at.
+double Revisar_Linea(Form1& form, System& sistema, Existencia& existencia, const Line& linea,
+                     Campos& campos, Resultado_Linea& resultado) {
+  resultado.veredicto = Veredicto::kInsertada;
+  resultado.motivo.clear();
+  resultado.por_la_alicuota = false;
   try {
-    if (linea.invalid_at != Line::kValid) return {Veredicto::kIlegible};
+    if (linea.invalid_at != Line::kValid) {
+      resultado.veredicto = Veredicto::kIlegible;
+      resultado.byte = linea.invalid_at;
+      return 0;
+    }
     Separar_Campos(linea.text, campos);
     existencia.Anticipar(campos.codigo, campos.actividad);
-    const NumberFormat& formato = entorno.RegionalSettings();
-    if (form.Tienecomas(campos.tasa)) return {Veredicto::kTasaConPunto};
-    if (!Es_Numerico(campos.tasa, formato)) return {Veredicto::kNoNumerica};
-    return {Veredicto::kInsertada, Valor_Alicuota(campos.tasa, formato)};
+    const NumberFormat& formato = sistema.RegionalSettings();
+    if (form.Tienecomas(campos.tasa)) {
+      resultado.veredicto = Veredicto::kTasaConPunto;
+    } else if (!Es_Numerico(campos.tasa, formato)) {
+      resultado.veredicto = Veredicto::kNoNumerica;
+    } else {
+      // From here, an overflow is the rate's, beyond a double.
+      resultado.por_la_alicuota = true;
+      return Valor_Alicuota(campos.tasa, formato);
+    }
+    return 0;
   } catch (const std::bad_alloc&) {
     throw OutOfMemoryFailure();
   }
@@ -62,11 +71,11 @@ std::string Numero(std::int32_t n) {
 }  // namespace
 
 void Form1::Procesar_Archivo() {
-  entorno_.SetMousePointer(MousePointer::kHourglass);
+  pantalla_.SetMousePointer(MousePointer::kHourglass);
   seguimiento_.Tabla_Anterior(*BaseDatos);
   Vaciar_Tabla(*BaseDatos);
   existencia_ = std::make_unique<Existencia>(*BaseDatos);
-  const std::string carpeta = entorno_.AppPath();
+  const std::string carpeta = sistema_.AppPath();
   // Whatever encoding the activity file comes in, its lines are read as text,
   // and the report is written in that encoding. It was opened ahead of the
   // base (Abrir_Actividades); a failure to open it is told here.
@@ -75,7 +84,7 @@ void Form1::Procesar_Archivo() {
   // A new report, to take the old one's place once the table it describes is
   // the base's; with the base's permissions, so whoever may write the base
   // may replace it on the next run.
-  std::unique_ptr<LineWriter> informe = entorno_.OpenForOutput(
+  std::unique_ptr<LineWriter> informe = sistema_.OpenForOutput(
       JoinPath(carpeta, kArchivoInforme), actividades->format(), JoinPath(carpeta, kArchivoBase));
   informe->WriteLine("Registros erroneos :");
 
@@ -84,51 +93,49 @@ void Form1::Procesar_Archivo() {
   bool detenida = false;  // by a line without its three terminators
   Line actual;
   Campos campos;
-  std::string motivo;  // why the table refused the line, or its checks failed
-  const Linea_Leida leida{actual, *actividades, campos, motivo};
+  Resultado_Linea resultado;
+  const Linea_Leida leida{actual, *actividades, campos};
   while (!actividades->AtEnd()) {
     actividades->ReadLine(actual);
-    Revision revision;
+    double alicuota = 0;
     try {
-      revision = Revisar_Linea(*this, entorno_, *existencia_, actual, campos);
+      alicuota = Revisar_Linea(*this, sistema_, *existencia_, actual, campos, resultado);
     } catch (const Failure& falla) {
-      revision = {Por_Su_Clase(falla)};
-      motivo = falla.description();
-      if (revision.veredicto == Veredicto::kFalla) {
+      resultado.veredicto = Por_Su_Clase(falla);
+      resultado.motivo = falla.description();
+      if (resultado.veredicto == Veredicto::kFalla) {
         informe->Flush();
-        entorno_.MsgBox(falla.description(), Icon::kCritical, "Error");
-        entorno_.SetMousePointer(MousePointer::kDefault);
+        pantalla_.MsgBox(falla.description(), Icon::kCritical, "Error");
+        pantalla_.SetMousePointer(MousePointer::kDefault);
       }
     }
-    if (revision.veredicto == Veredicto::kEstructuraIncorrecta) {
+    if (resultado.veredicto == Veredicto::kEstructuraIncorrecta) {
       // The rows before it stay; it is not counted, and no line after it is read.
-      seguimiento_.Linea_Procesada(leidas + 1, revision.veredicto, leida);
+      seguimiento_.Linea_Procesada(leidas + 1, resultado, leida);
       detenida = true;
       break;
     }
 
-    Veredicto veredicto = revision.veredicto;
-    if (veredicto == Veredicto::kInsertada) {
+    if (resultado.veredicto == Veredicto::kInsertada) {
       if (Existe_Registro(campos.codigo, campos.actividad)) {
-        veredicto = Veredicto::kRepetida;
-      } else if (Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad, revision.alicuota,
-                                   &motivo)) {
+        resultado.veredicto = Veredicto::kRepetida;
+      } else if (Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad, alicuota,
+                                   &resultado.motivo)) {
         existencia_->Insertado(campos.codigo, campos.actividad);
       } else {
-        veredicto = Veredicto::kRechazadaPorTabla;
+        resultado.veredicto = Veredicto::kRechazadaPorTabla;
       }
     }
-    if (veredicto != Veredicto::kInsertada) {
-      // A listed line is copied exactly as it was read.
-      if (veredicto != Veredicto::kTasaConPunto) actividades->CopyLine(actual, *informe);
-      ++rechazados;
-    }
+    const Regla regla = Regla_De(resultado.veredicto);
+    // A listed line is copied exactly as it was read.
+    if (regla.listada) actividades->CopyLine(actual, *informe);
+    if (regla.contada) ++rechazados;
     // Counted as the user's tools count, from 1 and in 32 bits: a file with
     // more lines fails, it does not wrap.
     if (leidas == INT32_MAX - 1) throw OverflowFailure();
     ++leidas;
-    seguimiento_.Linea_Procesada(leidas, veredicto, leida);
-    entorno_.ReportProgress(leidas, rechazados);
+    seguimiento_.Linea_Procesada(leidas, resultado, leida);
+    pantalla_.ReportProgress(leidas, rechazados);
   }
 
   // What the report lists is on disk (synced) before the commit, so a full
@@ -141,7 +148,7 @@ void Form1::Procesar_Archivo() {
   informe->Sync();
   seguimiento_.Guardar_Tabla(*BaseDatos, *transaccion_);
   informe->PutInPlace();
-  if (detenida) entorno_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
+  if (detenida) pantalla_.MsgBox("Estructura del archivo incorrecta", Icon::kCritical, "Error");
   actividades->Close();
   if (!detenida) {
     informe->WriteLine("");
@@ -150,12 +157,12 @@ void Form1::Procesar_Archivo() {
     informe->WriteLine("Cantidad total de registros: " + Numero(leidas));
   }
   informe->Close();
-  entorno_.SetMousePointer(MousePointer::kDefault);
+  pantalla_.SetMousePointer(MousePointer::kDefault);
   if (detenida) {
-    desenlace_ = Desenlace::kEstructuraIncorrecta;
+    desenlace_ = Estado::kEstructuraIncorrecta;
   } else {
-    entorno_.MsgBox("Se generó un archivo Act.log en le directorio del archivo de importación ",
-                    Icon::kNone);
+    pantalla_.MsgBox("Se generó un archivo Act.log en le directorio del archivo de importación ",
+                     Icon::kNone);
   }
 }
 

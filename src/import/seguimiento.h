@@ -3,35 +3,20 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "import/campos.h"
+#include "import/veredicto.h"
 #include "platform/database.h"
 #include "platform/text_file.h"
 
 namespace quelvar {
 
-// How a line left the run.
-enum class Veredicto {
-  kInsertada,             // stored in the table
-  kTasaConPunto,          // its rate holds a ".": counted as not inserted, not listed
-  kNoNumerica,            // its rate is not a number: listed
-  kRepetida,              // the table holds its code and activity already: listed
-  kRechazadaPorTabla,     // the table's own rules kept it out: listed
-  kNoConvertida,          // its rate could not be converted: listed
-  kIlegible,              // its bytes are no text in the file's encoding: listed
-  kFalla,                 // another failure in its checks, shown to the user: listed
-  kEstructuraIncorrecta,  // without its three "¬": the run stops there
-};
-
 // The line the run has just handled, as it read it: `linea` from `archivo`
-// (to be copied whole from there), its fields once split, and why a line
-// the table refused, or one whose checks failed, stays out.
+// (to be copied whole from there), and its fields once split.
 struct Linea_Leida {
   const Line& linea;
   LineReader& archivo;
   const Campos& campos;
-  const std::string& motivo;
 };
 
 // The run tells nobody: every call does nothing, except that Guardar_Tabla
@@ -44,7 +29,7 @@ class Seguimiento {
   // The table as it was, just before the run empties it.
   virtual void Tabla_Anterior(Database&) {}
   // How line `numero` of the activity file (counted from 1) left the run.
-  virtual void Linea_Procesada(std::int32_t, Veredicto, const Linea_Leida&) {}
+  virtual void Linea_Procesada(std::int32_t, const Resultado_Linea&, const Linea_Leida&) {}
   // Ends the run's transaction once its new table is complete: commits it.
   virtual void Guardar_Tabla(Database&, Transaction& transaccion) { transaccion.Commit(); }
 };

@@ -1,11 +1,12 @@
-#include "platform/desktop_env.h"
+#include "platform/desktop_ui.h"
 
 #include <dlfcn.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "platform/terminal_env.h"
+#include "platform/real_system.h"
+#include "platform/terminal_ui.h"
 
 namespace quelvar {
 namespace {
@@ -22,12 +23,13 @@ struct Ventanas {
   CerrarAviso cerrar_aviso;
 };
 
-class DesktopEnv final : public TerminalEnv {
+// The terminal's lines, and a dialog for each.
+class DesktopUi final : public UserInterface {
  public:
-  explicit DesktopEnv(Ventanas ventanas) : ventanas_(ventanas) {}
+  explicit DesktopUi(Ventanas ventanas) : ventanas_(ventanas) {}
 
   void ShowMessage(std::string_view text, Icon icon, std::string_view title) override {
-    TerminalEnv::ShowMessage(text, icon, title);
+    terminal_.ShowMessage(text, icon, title);
     const char* icono = icon == Icon::kInformation ? "dialog-information"
                         : icon == Icon::kCritical  ? "dialog-error"
                                                    : nullptr;
@@ -35,12 +37,12 @@ class DesktopEnv final : public TerminalEnv {
   }
 
   void ShowFailureNotice(const Failure& failure) override {
-    TerminalEnv::ShowFailureNotice(failure);
+    terminal_.ShowFailureNotice(failure);
     ventanas_.dialogo(NoticeText(failure).c_str(), "dialog-error", std::string(kAppTitle).c_str());
   }
 
   void ShowWaitNotice(std::string_view text) override {
-    TerminalEnv::ShowWaitNotice(text);
+    terminal_.ShowWaitNotice(text);
     try {
       ventanas_.aviso(std::string(text).c_str());
     } catch (...) {
@@ -48,20 +50,25 @@ class DesktopEnv final : public TerminalEnv {
     }
   }
   void HideWaitNotice() override {
-    TerminalEnv::HideWaitNotice();
+    terminal_.HideWaitNotice();
     ventanas_.cerrar_aviso();
   }
 
   // The program has no window of its own to show an hourglass over, so the
   // busy pointer stays as the terminal has it.
+  void SetMousePointer(MousePointer pointer) override { terminal_.SetMousePointer(pointer); }
+  void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override {
+    terminal_.ReportProgress(lines_read, lines_rejected);
+  }
 
  private:
+  TerminalUi terminal_;
   Ventanas ventanas_;
 };
 
 }  // namespace
 
-std::unique_ptr<Env> NewDesktopEnv() {
+std::unique_ptr<UserInterface> NewDesktopUi() {
   if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr) {
     return nullptr;
   }
@@ -84,7 +91,7 @@ std::unique_ptr<Env> NewDesktopEnv() {
       ventanas.cerrar_aviso == nullptr || iniciar() == 0) {
     return nullptr;
   }
-  return std::make_unique<DesktopEnv>(ventanas);
+  return std::make_unique<DesktopUi>(ventanas);
 }
 
 }  // namespace quelvar

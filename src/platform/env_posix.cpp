@@ -1,5 +1,6 @@
 // What Linux adds to the shared platform: the executable's path, the user's
-// locale, the process's standard streams, and an Env with a display or without.
+// locale, the process's standard streams, and a user interface with a
+// display or without.
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -10,9 +11,9 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/desktop_env.h"
-#include "platform/system_env.h"
-#include "platform/terminal_env.h"
+#include "platform/desktop_ui.h"
+#include "platform/real_system.h"
+#include "platform/terminal_ui.h"
 
 namespace quelvar {
 
@@ -52,10 +53,10 @@ void SetUpProcess() {
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-std::unique_ptr<Env> NewSystemEnv() {
-  std::unique_ptr<Env> env = NewDesktopEnv();
-  if (!env) env = std::make_unique<TerminalEnv>();
-  return env;
+std::unique_ptr<UserInterface> NewUserInterface() {
+  std::unique_ptr<UserInterface> ui = NewDesktopUi();
+  if (!ui) ui = std::make_unique<TerminalUi>();
+  return ui;
 }
 
 bool WriteToConsole(std::string_view text, bool error) {

@@ -2,7 +2,7 @@
 // ever written to a console, which a program of the graphical subsystem does
 // not have.
 
-#include "platform/system_env.h"
+#include "platform/real_system.h"
 #include "platform/windows_text.h"
 
 namespace quelvar {
@@ -102,7 +102,7 @@ class WaitWindow {
   HFONT font_ = nullptr;
 };
 
-class WindowsEnv final : public SystemEnv {
+class WindowsUi final : public UserInterface {
  public:
   void ShowMessage(std::string_view text, Icon icon, std::string_view title) override {
     Box(text, title,
@@ -162,7 +162,7 @@ void SetUpProcess() {
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
-std::unique_ptr<Env> NewSystemEnv() { return std::make_unique<WindowsEnv>(); }
+std::unique_ptr<UserInterface> NewUserInterface() { return std::make_unique<WindowsUi>(); }
 
 bool WriteToConsole(std::string_view text, bool error) {
   // A program of the graphical subsystem has no console of its own: its

@@ -1,5 +1,5 @@
-// What the real platforms share, written once.
-#include "platform/system_env.h"
+// The system's services, as every system gives them.
+#include "platform/real_system.h"
 
 namespace quelvar {
 
@@ -11,25 +11,27 @@ std::string ExecutableFolder() {
   return path->substr(0, path->find_last_of(kPathSeparators));
 }
 
-std::string SystemEnv::AppPath() { return ExecutableFolder(); }
+std::string RealSystem::AppPath() { return ExecutableFolder(); }
 
-std::unique_ptr<LineReader> SystemEnv::OpenForInput(const std::string& path,
-                                                    std::size_t held_characters) {
+std::unique_ptr<LineReader> RealSystem::OpenForInput(const std::string& path,
+                                                     std::size_t held_characters) {
   return OpenFileForInput(path, held_characters);
 }
 
-std::unique_ptr<LineWriter> SystemEnv::OpenForOutput(const std::string& path,
-                                                     const TextFormat& format,
-                                                     const std::string& like) {
+std::unique_ptr<LineWriter> RealSystem::OpenForOutput(const std::string& path,
+                                                      const TextFormat& format,
+                                                      const std::string& like) {
   return OpenFileForOutput(path, format, like);
 }
 
-const NumberFormat& SystemEnv::RegionalSettings() {
+std::unique_ptr<Scratch> RealSystem::NewScratch() { return quelvar::NewScratch(); }
+
+const NumberFormat& RealSystem::RegionalSettings() {
   if (!number_format_) number_format_ = UserNumberFormat();
   return *number_format_;
 }
 
-DBEngine& SystemEnv::Engine() {
+DBEngine& RealSystem::Engine() {
   if (!engine_) engine_ = NewSqlCipherEngine();
   return *engine_;
 }

@@ -1,5 +1,6 @@
-// The real platform, whichever the program was built for: what every system
-// shares, written once, and what each system's own files supply.
+// The real platform, whichever the program was built for: the system's
+// services, written once, with what each system's own file supplies
+// (env_posix.cpp, env_windows.cpp); and the user interface each system makes.
 #pragma once
 
 #include <cstddef>
@@ -8,20 +9,21 @@
 #include <string>
 #include <string_view>
 
-#include "platform/env.h"
+#include "platform/system.h"
+#include "platform/user_interface.h"
 
 namespace quelvar {
 
-// The shared part of the real platforms' Env: the application folder, text
-// files on disk, the user's number format read once per run, the engine
-// made on first use. Each system's Env adds how it tells the user things.
-class SystemEnv : public Env {
+// The system itself: the application folder, text files on disk, the
+// user's number format read once per run, the engine made on first use.
+class RealSystem final : public System {
  public:
   std::string AppPath() override;
   std::unique_ptr<LineReader> OpenForInput(const std::string& path,
                                            std::size_t held_characters) override;
   std::unique_ptr<LineWriter> OpenForOutput(const std::string& path, const TextFormat& format,
                                             const std::string& like) override;
+  std::unique_ptr<Scratch> NewScratch() override;
   const NumberFormat& RegionalSettings() override;
   DBEngine& Engine() override;
 
@@ -34,7 +36,7 @@ class SystemEnv : public Env {
 // trailing separator.
 std::string ExecutableFolder();
 
-// Each system's own, beside the Env it makes:
+// Each system's own, in its file:
 // the running executable's path, or nothing when it is longer than
 // `capacity` characters;
 std::optional<std::string> ExecutablePath(std::size_t capacity);
@@ -49,9 +51,9 @@ NumberFormat UserNumberFormat();
 // killing the program.
 void SetUpProcess();
 
-// The platform for a run: on Linux, dialogs when a display can be opened and
-// terminal lines otherwise; on Windows, message boxes.
-std::unique_ptr<Env> NewSystemEnv();
+// What the user is shown: on Linux, dialogs when a display can be opened
+// and terminal lines otherwise; on Windows, message boxes.
+std::unique_ptr<UserInterface> NewUserInterface();
 
 // Text (UTF-8, lines ending in "\n") for a user who started the program
 // from a console or a script: on Linux, standard output (standard error when

@@ -1,5 +1,5 @@
 // Linux's messages: lines on standard output and error, and the progress line.
-#include "platform/terminal_env.h"
+#include "platform/terminal_ui.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -9,9 +9,9 @@
 
 namespace quelvar {
 
-TerminalEnv::TerminalEnv() : progress_on_tty_(::isatty(STDERR_FILENO) == 1) {}
+TerminalUi::TerminalUi() : progress_on_tty_(::isatty(STDERR_FILENO) == 1) {}
 
-void TerminalEnv::ShowMessage(std::string_view text, Icon, std::string_view title) {
+void TerminalUi::ShowMessage(std::string_view text, Icon, std::string_view title) {
   EraseProgress();
   std::string line(title);
   line.append(": ").append(text).push_back('\n');
@@ -19,19 +19,19 @@ void TerminalEnv::ShowMessage(std::string_view text, Icon, std::string_view titl
   std::fflush(stdout);
 }
 
-void TerminalEnv::ShowFailureNotice(const Failure& failure) {
+void TerminalUi::ShowFailureNotice(const Failure& failure) {
   EraseProgress();
   const std::string line = NoticeText(failure) + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }
 
-void TerminalEnv::SetMousePointer(MousePointer pointer) {
+void TerminalUi::SetMousePointer(MousePointer pointer) {
   busy_ = pointer == MousePointer::kHourglass;
   if (!busy_) EraseProgress();
 }
 
-void TerminalEnv::ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) {
+void TerminalUi::ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) {
   // Called for every line: the clock is read only every 128 calls.
   if (!busy_ || !progress_on_tty_ || (++calls_ & 127) != 1) return;
   auto now = std::chrono::steady_clock::now();
@@ -56,7 +56,7 @@ void TerminalEnv::ReportProgress(std::int32_t lines_read, std::int32_t lines_rej
   std::fflush(stderr);
 }
 
-void TerminalEnv::ShowWaitNotice(std::string_view text) {
+void TerminalUi::ShowWaitNotice(std::string_view text) {
   if (waiting_) return;
   waiting_ = true;
   EraseProgress();
@@ -64,9 +64,9 @@ void TerminalEnv::ShowWaitNotice(std::string_view text) {
   std::fflush(stdout);
 }
 
-void TerminalEnv::HideWaitNotice() { waiting_ = false; }
+void TerminalUi::HideWaitNotice() { waiting_ = false; }
 
-void TerminalEnv::EraseProgress() {
+void TerminalUi::EraseProgress() {
   if (!drawn_) return;
   std::fputs("\r\033[K", stderr);
   std::fflush(stderr);

@@ -1,9 +1,9 @@
-// The real platform on Linux: messages on the terminal.
+// What the user is shown on Linux without a display: lines on the terminal.
 #pragma once
 
 #include <chrono>
 
-#include "platform/system_env.h"
+#include "platform/user_interface.h"
 
 namespace quelvar {
 
@@ -11,9 +11,9 @@ namespace quelvar {
 // for nobody, so the program also runs unattended from scripts; the failure
 // notice goes to standard error. While the pointer is the hourglass and
 // standard error is a terminal, one live progress line stands there.
-class TerminalEnv : public SystemEnv {
+class TerminalUi final : public UserInterface {
  public:
-  TerminalEnv();
+  TerminalUi();
 
   void ShowMessage(std::string_view text, Icon icon, std::string_view title) override;
   void ShowFailureNotice(const Failure& failure) override;

@@ -33,23 +33,6 @@ void Propio(Hallazgos& hallazgos, Paso&& paso) {
   }
 }
 
-// How many "¬" the whole line holds, however long.
-std::uint64_t Terminadores(const Linea_Leida& leida) {
-  std::uint64_t cuenta = 0;
-  Decoder decoder(leida.archivo.format().encoding);
-  std::string texto;
-  auto contar = [&] {
-    for (std::size_t at = 0; (at = texto.find(kTerminador, at)) != std::string::npos; ++at)
-      ++cuenta;
-    texto.clear();
-  };
-  leida.archivo.ForEachPiece(leida.linea, [&](std::string_view bytes) {
-    decoder.Feed(bytes, texto);
-    contar();
-  });
-  return cuenta;
-}
-
 // The report kept aside: where the run would put it in Act.log's place,
 // that is noted.
 class Informe_Aparte final : public ByteSink {
@@ -68,32 +51,28 @@ class Informe_Aparte final : public ByteSink {
 
 }  // namespace
 
-Entorno_Comprobacion::Entorno_Comprobacion(Env& entorno, std::optional<std::string> archivo,
-                                           Hallazgos& hallazgos)
-    : entorno_(entorno), archivo_(std::move(archivo)), hallazgos_(hallazgos) {}
-
-void Entorno_Comprobacion::ShowMessage(std::string_view text, Icon, std::string_view title) {
+void Pantalla_Comprobacion::ShowMessage(std::string_view text, Icon, std::string_view title) {
   hallazgos_.mensajes.push_back(std::string(title) + ": " + std::string(text));
 }
 
-void Entorno_Comprobacion::ShowFailureNotice(const Failure& failure) {
+void Pantalla_Comprobacion::ShowFailureNotice(const Failure& failure) {
   hallazgos_.mensajes.push_back(NoticeText(failure));
 }
 
-std::unique_ptr<LineReader> Entorno_Comprobacion::OpenForInput(const std::string& path,
+std::unique_ptr<LineReader> Sistema_Comprobacion::OpenForInput(const std::string& path,
                                                                std::size_t held_characters) {
-  const bool actividades = path == JoinPath(entorno_.AppPath(), kArchivoActividades);
-  return entorno_.OpenForInput(actividades && archivo_ ? *archivo_ : path, held_characters);
+  const bool actividades = path == JoinPath(AppPath(), kArchivoActividades);
+  return SystemWrapper::OpenForInput(actividades && archivo_ ? *archivo_ : path, held_characters);
 }
 
-std::unique_ptr<LineWriter> Entorno_Comprobacion::OpenForOutput(const std::string& path,
+std::unique_ptr<LineWriter> Sistema_Comprobacion::OpenForOutput(const std::string& path,
                                                                 const TextFormat& format,
                                                                 const std::string& like) {
   // The run's own new report, made and gone again unplaced: whatever would
   // keep the run from writing it, or from putting it in place, fails the
   // check the same way; the folder keeps what it had.
-  entorno_.OpenForOutput(path, format, like).reset();
-  Propio(hallazgos_, [&] { hallazgos_.informe = NewScratch(); });
+  SystemWrapper::OpenForOutput(path, format, like).reset();
+  Propio(hallazgos_, [&] { hallazgos_.informe = SystemWrapper::NewScratch(); });
   hallazgos_.formato = format;
   return std::make_unique<LineWriter>(std::make_unique<Informe_Aparte>(hallazgos_), format);
 }
@@ -106,9 +85,9 @@ void Comprobacion::Tabla_Anterior(Database& BaseDatos) {
   Propio(hallazgos_, [&] { antes_ = Foto::Tomar(BaseDatos); });
 }
 
-void Comprobacion::Linea_Procesada(std::int32_t numero, Veredicto veredicto,
+void Comprobacion::Linea_Procesada(std::int32_t numero, const Resultado_Linea& resultado,
                                    const Linea_Leida& leida) {
-  Propio(hallazgos_, [&] { Listar(numero, veredicto, leida); });
+  Propio(hallazgos_, [&] { Listar(numero, resultado, leida); });
 }
 
 void Comprobacion::Guardar_Tabla(Database& BaseDatos, Transaction& transaccion) {
@@ -121,63 +100,61 @@ void Comprobacion::Cerrar() {
   });
 }
 
-void Comprobacion::Listar(std::int32_t numero, Veredicto veredicto, const Linea_Leida& leida) {
+void Comprobacion::Listar(std::int32_t numero, const Resultado_Linea& resultado,
+                          const Linea_Leida& leida) {
+  const Veredicto veredicto = resultado.veredicto;
   if (veredicto == Veredicto::kInsertada) {
     hallazgos_.guardadas.push_back({Par(leida.campos), numero});
     hallazgos_.leidas = numero;
     return;
   }
-  std::uint64_t detalle = 0;
-  switch (veredicto) {
-    case Veredicto::kRepetida:
-      detalle = Par(leida.campos);
-      break;
-    case Veredicto::kRechazadaPorTabla:
-    case Veredicto::kNoConvertida:
-    case Veredicto::kFalla:
-      detalle = Motivo(leida.motivo);
-      break;
-    case Veredicto::kIlegible:
-      detalle = leida.linea.invalid_at;
-      break;
-    case Veredicto::kEstructuraIncorrecta:
-      try {
-        Campos campos;
-        Separar_Campos(leida.linea.text, campos);
-        detalle = kSinCaberLaAlicuota;
-      } catch (const Failure&) {
-        if (Terminadores(leida) >= 3) detalle = kTresMasAlla;
-      }
-      break;
-    case Veredicto::kInsertada:
-    case Veredicto::kTasaConPunto:
-    case Veredicto::kNoNumerica:
-      break;
-  }
-  if (veredicto == Veredicto::kEstructuraIncorrecta) {
+  Linea_Fuera fuera{numero, veredicto, Detencion::kSinTerminadores, 0, 0, resultado.byte};
+  if (veredicto == Veredicto::kRepetida) fuera.par = Par(leida.campos);
+  if (!resultado.motivo.empty()) fuera.motivo = Motivo(resultado.motivo);
+  const bool detiene = veredicto == Veredicto::kEstructuraIncorrecta;
+  if (detiene) {
     hallazgos_.detenida_en = numero;
+    if (resultado.por_la_alicuota) fuera.detencion = Detencion::kAlicuota;
   } else {
     hallazgos_.leidas = numero;
     ++hallazgos_.rechazadas;
   }
-  hallazgos_.fuera.push_back({numero, veredicto, detalle});
   if (!textos_) {
-    hallazgos_.textos_fuera = NewScratch();
+    hallazgos_.textos_fuera = sistema_.NewScratch();
     textos_ =
         std::make_unique<LineWriter>(hallazgos_.textos_fuera->Writer(), leida.archivo.format());
   }
-  leida.archivo.CopyLine(leida.linea, *textos_);
+  // Copied as the run would copy it; the line that stops the run has its
+  // "¬" counted as they pass, however far along they lie.
+  Decoder decoder(leida.archivo.format().encoding);
+  std::string texto;
+  std::uint64_t terminadores = 0;
+  leida.archivo.ForEachPiece(leida.linea, [&](std::string_view bytes) {
+    textos_->WriteBytes(bytes);
+    if (!detiene) return;
+    decoder.Feed(bytes, texto);
+    for (std::size_t at = 0; (at = texto.find(kTerminador, at)) != std::string::npos; ++at) {
+      ++terminadores;
+    }
+    texto.clear();
+  });
+  textos_->EndLine();
+  if (detiene && !resultado.por_la_alicuota && terminadores >= 3) {
+    fuera.detencion = Detencion::kTercerMasAlla;
+  }
+  hallazgos_.fuera.push_back(fuera);
 }
 
-std::uint64_t Comprobacion::Motivo(const std::string& motivo) {
-  auto [lugar, nuevo] = motivos_.emplace(motivo, hallazgos_.motivos.size());
+std::uint32_t Comprobacion::Motivo(const std::string& motivo) {
+  auto [lugar, nuevo] =
+      motivos_.emplace(motivo, static_cast<std::uint32_t>(hallazgos_.motivos.size()));
   if (nuevo) hallazgos_.motivos.push_back(motivo);
   return lugar->second;
 }
 
 void Comprobacion::Comparar_Y_Deshacer(Database& BaseDatos, Transaction& transaccion) {
   // The rows added may be as many as the file's lines: kept aside, on the disk.
-  hallazgos_.nuevas = NewScratch();
+  hallazgos_.nuevas = sistema_.NewScratch();
   LineWriter nuevas(hallazgos_.nuevas->Writer(), TextFormat{TextEncoding::kUtf8});
   hallazgos_.cambios =
       Comparar(*antes_, BaseDatos, [&](std::string_view linea) { nuevas.WriteBytes(linea); });

@@ -9,26 +9,33 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "import/cambios.h"
 #include "import/seguimiento.h"
-#include "platform/env.h"
+#include "platform/system.h"
+#include "platform/user_interface.h"
 
 namespace quelvar {
 
-// A line that stays out of the table, and why.
+// What stops the run at a line that lacks its three "¬" within reach.
+enum class Detencion : std::uint8_t {
+  kSinTerminadores,  // it has fewer than three
+  kAlicuota,         // it has them, and its rate is beyond a double
+  kTercerMasAlla,    // it has them, the third past the scan's reach
+};
+
+// A line that stays out of the table, and what the check keeps of its
+// outcome.
 struct Linea_Fuera {
   std::int32_t numero;  // in the file, from 1
   Veredicto veredicto;
-  // kRepetida: its pair, hashed; kRechazadaPorTabla, kNoConvertida, kFalla:
-  // where its reason lies among Hallazgos::motivos; kIlegible: the first
-  // byte that is no text; kEstructuraIncorrecta: why it stops the run.
-  std::uint64_t detalle;
+  Detencion detencion;   // for kEstructuraIncorrecta
+  std::uint32_t motivo;  // its reason's words (the table's, a failure's) among Hallazgos::motivos
+  std::uint64_t par;     // its pair, hashed, for kRepetida: the line it repeats is found by it
+  std::uint64_t byte;    // for kIlegible: the first of its bytes that is no text
 };
-// Why a line stops the run, besides lacking its three "¬".
-inline constexpr std::uint64_t kSinCaberLaAlicuota = 1;  // its rate is beyond a double
-inline constexpr std::uint64_t kTresMasAlla = 2;  // its third "¬" lies past the scan's reach
 
 // A line whose row the table got: its pair, hashed, and its number.
 struct Linea_Guardada {
@@ -58,32 +65,35 @@ struct Hallazgos {
   std::deque<Linea_Guardada> guardadas;
 };
 
-// The platform of a check: the user's own, except that messages are kept,
-// the report is kept aside (the folder's Act.log is never opened, the run's
-// new one made and dropped unplaced), and the activity file is `archivo`
-// when one is named.
-class Entorno_Comprobacion final : public Env {
+// What a check shows the user: nothing but the waits and the progress, as
+// the run would; its messages are kept.
+class Pantalla_Comprobacion final : public UserInterfaceWrapper {
  public:
-  Entorno_Comprobacion(Env& entorno, std::optional<std::string> archivo, Hallazgos& hallazgos);
+  Pantalla_Comprobacion(UserInterface& pantalla, Hallazgos& hallazgos)
+      : UserInterfaceWrapper(pantalla), hallazgos_(hallazgos) {}
 
   void ShowMessage(std::string_view text, Icon icon, std::string_view title) override;
   void ShowFailureNotice(const Failure& failure) override;
-  void SetMousePointer(MousePointer pointer) override { entorno_.SetMousePointer(pointer); }
-  void ReportProgress(std::int32_t lines_read, std::int32_t lines_rejected) override {
-    entorno_.ReportProgress(lines_read, lines_rejected);
-  }
-  void ShowWaitNotice(std::string_view text) override { entorno_.ShowWaitNotice(text); }
-  void HideWaitNotice() override { entorno_.HideWaitNotice(); }
-  std::string AppPath() override { return entorno_.AppPath(); }
+
+ private:
+  Hallazgos& hallazgos_;
+};
+
+// What the system gives a check: the user's own, except that the report is
+// kept aside (the folder's Act.log is never opened, the run's new one made
+// and dropped unplaced), and the activity file is `archivo` when one is
+// named.
+class Sistema_Comprobacion final : public SystemWrapper {
+ public:
+  Sistema_Comprobacion(System& sistema, std::optional<std::string> archivo, Hallazgos& hallazgos)
+      : SystemWrapper(sistema), archivo_(std::move(archivo)), hallazgos_(hallazgos) {}
+
   std::unique_ptr<LineReader> OpenForInput(const std::string& path,
                                            std::size_t held_characters) override;
   std::unique_ptr<LineWriter> OpenForOutput(const std::string& path, const TextFormat& format,
                                             const std::string& like) override;
-  const NumberFormat& RegionalSettings() override { return entorno_.RegionalSettings(); }
-  DBEngine& Engine() override { return entorno_.Engine(); }
 
  private:
-  Env& entorno_;
   std::optional<std::string> archivo_;
   Hallazgos& hallazgos_;
 };
@@ -94,24 +104,27 @@ class Entorno_Comprobacion final : public Env {
 // check's own (Hallazgos::propia), and stops the run as any other would.
 class Comprobacion final : public Seguimiento {
  public:
-  explicit Comprobacion(Hallazgos& hallazgos) : hallazgos_(hallazgos) {}
+  // Its scratch files come from `sistema`.
+  Comprobacion(Hallazgos& hallazgos, System& sistema) : hallazgos_(hallazgos), sistema_(sistema) {}
 
   void Base_Abierta(Database& BaseDatos) override;
   void Tabla_Anterior(Database& BaseDatos) override;
-  void Linea_Procesada(std::int32_t numero, Veredicto veredicto, const Linea_Leida& leida) override;
+  void Linea_Procesada(std::int32_t numero, const Resultado_Linea& resultado,
+                       const Linea_Leida& leida) override;
   void Guardar_Tabla(Database& BaseDatos, Transaction& transaccion) override;
   // Once the run is over: what is kept aside, all written out.
   void Cerrar();
 
  private:
-  void Listar(std::int32_t numero, Veredicto veredicto, const Linea_Leida& leida);
+  void Listar(std::int32_t numero, const Resultado_Linea& resultado, const Linea_Leida& leida);
   void Comparar_Y_Deshacer(Database& BaseDatos, Transaction& transaccion);
-  std::uint64_t Motivo(const std::string& motivo);
+  std::uint32_t Motivo(const std::string& motivo);
 
   Hallazgos& hallazgos_;
+  System& sistema_;
   std::optional<Foto> antes_;
   std::unique_ptr<LineWriter> textos_;                      // into hallazgos_.textos_fuera
-  std::unordered_map<std::string, std::uint64_t> motivos_;  // where each lies in the list
+  std::unordered_map<std::string, std::uint32_t> motivos_;  // where each lies in the list
 };
 
 }  // namespace quelvar

@@ -25,32 +25,33 @@ constexpr std::chrono::seconds kAntesDelAviso{1};
 // user holds the base and how long it will be waited for.
 class Form1::Aviso_Espera final : public LockWaitListener {
  public:
-  explicit Aviso_Espera(Env& entorno)
-      : entorno_(entorno),
+  explicit Aviso_Espera(UserInterface& pantalla)
+      : pantalla_(pantalla),
         texto_("Otro usuario está usando la base. Se espera hasta " +
                std::to_string(kEsperaOtroUsuario.count()) + " segundos a que la libere.") {}
 
   void Waiting(std::chrono::milliseconds esperado) override {
     if (esperado < kAntesDelAviso) return;
-    entorno_.ShowWaitNotice(texto_);
+    pantalla_.ShowWaitNotice(texto_);
     mostrado_ = true;
   }
   void WaitEnded() override {
     if (!mostrado_) return;
     mostrado_ = false;
-    entorno_.HideWaitNotice();
+    pantalla_.HideWaitNotice();
   }
 
  private:
-  Env& entorno_;
+  UserInterface& pantalla_;
   const std::string texto_;
   bool mostrado_ = false;
 };
 
-Form1::Form1(Env& entorno, Seguimiento& seguimiento)
-    : entorno_(entorno),
+Form1::Form1(UserInterface& pantalla, System& sistema, Seguimiento& seguimiento)
+    : pantalla_(pantalla),
+      sistema_(sistema),
       seguimiento_(seguimiento),
-      aviso_espera_(std::make_unique<Aviso_Espera>(entorno)) {}
+      aviso_espera_(std::make_unique<Aviso_Espera>(pantalla)) {}
 
 Form1::~Form1() = default;
 
@@ -58,10 +59,10 @@ void Form1::Form_Load() {
   Abrir_Actividades();
   if (Conectar_Base()) {
     Procesar_Archivo();
-    entorno_.MsgBox("Ha terminado el proceso de importación.", Icon::kInformation);
+    pantalla_.MsgBox("Ha terminado el proceso de importación.", Icon::kInformation);
   } else {
-    desenlace_ = Desenlace::kSinConexion;
-    entorno_.MsgBox("No es posible conectarse a la base.", Icon::kInformation);
+    desenlace_ = Estado::kSinConexion;
+    pantalla_.MsgBox("No es posible conectarse a la base.", Icon::kInformation);
   }
 }
 
@@ -70,7 +71,7 @@ void Form1::Abrir_Actividades() {
   sin_actividades_.reset();
   try {
     actividades_ =
-        entorno_.OpenForInput(JoinPath(entorno_.AppPath(), kArchivoActividades), kPosicionTope);
+        sistema_.OpenForInput(JoinPath(sistema_.AppPath(), kArchivoActividades), kPosicionTope);
   } catch (const Failure& falla) {
     sin_actividades_ = falla;
   } catch (const std::bad_alloc&) {
@@ -80,9 +81,9 @@ void Form1::Abrir_Actividades() {
 
 bool Form1::Conectar_Base() {
   // Outside the trap: a folder that cannot be found is the failure notice's.
-  const std::string ruta = JoinPath(entorno_.AppPath(), kArchivoBase);
+  const std::string ruta = JoinPath(sistema_.AppPath(), kArchivoBase);
   try {
-    DBEngine& motor = entorno_.Engine();
+    DBEngine& motor = sistema_.Engine();
     motor.SetLockWait(kEsperaOtroUsuario, aviso_espera_.get());
     BaseDatos = motor.OpenDatabase(ruta, false, false, kConexion);
     BaseDatos->SetQueryTimeout(kTiempoEspera);

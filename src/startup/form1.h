@@ -7,7 +7,9 @@
 #include <string_view>
 
 #include "import/seguimiento.h"
-#include "platform/env.h"
+#include "platform/system.h"
+#include "platform/user_interface.h"
+#include "startup/estado.h"
 
 namespace quelvar {
 
@@ -20,20 +22,14 @@ inline constexpr std::string_view kArchivoInforme = "Act.log";
 // The connect string that gives the database's password.
 inline constexpr std::string_view kConexion = ";pwd=Rt6081M73";
 
-// How a run that was not cut short by a failure ended; the values are the
-// program's exit statuses.
-enum class Desenlace {
-  kImportacionCompleta = 0,
-  kSinConexion = 2,
-  kEstructuraIncorrecta = 3,
-};
-
 class Existencia;
 
 class Form1 {
  public:
-  // `seguimiento` follows the run: a check's sees it and rolls it back.
-  explicit Form1(Env& entorno, Seguimiento& seguimiento = Sin_Seguimiento());
+  // What the user is shown goes to `pantalla`, and what the system provides
+  // comes from `sistema`; `seguimiento` follows the run: a check's sees it
+  // and rolls it back.
+  Form1(UserInterface& pantalla, System& sistema, Seguimiento& seguimiento = Sin_Seguimiento());
   ~Form1();
 
   // Opens the tax database into BaseDatos and begins the run's transaction,
@@ -44,7 +40,8 @@ class Form1 {
   // The load handler: the whole run, from the connection to the last message.
   void Form_Load();
 
-  Desenlace Resultado() const { return desenlace_; }
+  // How a run that was not cut short by a failure ended.
+  Estado Resultado() const { return desenlace_; }
   // Whether the run's new table became the database's, whatever failed after.
   bool Tabla_Guardada() const { return BaseDatos && BaseDatos->Committed(); }
 
@@ -62,7 +59,8 @@ class Form1 {
   // it.
   void Abrir_Actividades();
 
-  Env& entorno_;
+  UserInterface& pantalla_;
+  System& sistema_;
   Seguimiento& seguimiento_;
   // Told by the engine of waits for another user; outlives the connection.
   std::unique_ptr<Aviso_Espera> aviso_espera_;
@@ -76,7 +74,7 @@ class Form1 {
   // The activity file, opened ahead, or why it could not be.
   std::unique_ptr<LineReader> actividades_;
   std::optional<Failure> sin_actividades_;
-  Desenlace desenlace_ = Desenlace::kImportacionCompleta;
+  Estado desenlace_ = Estado::kImportacionCompleta;
 };
 
 }  // namespace quelvar

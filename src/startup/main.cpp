@@ -5,8 +5,9 @@
 #include <string>
 #include <utility>
 
-#include "platform/system_env.h"
+#include "platform/real_system.h"
 #include "startup/comprobacion.h"
+#include "startup/estado.h"
 #include "startup/form1.h"
 #include "startup/texto_comprobacion.h"
 
@@ -15,11 +16,6 @@
 #endif
 
 namespace {
-
-constexpr int kSalidaFalla = 1;
-constexpr int kSalidaFallaConTablaNueva = 4;
-constexpr int kSalidaComprobacionIncompleta = 5;
-constexpr int kSalidaUso = 64;
 
 constexpr char kUso[] =
     "Uso: quelvar\n"
@@ -69,12 +65,13 @@ void TellIgnoringFailure(const std::string& texto) {
 
 // The whole run on `entorno`, followed by `seguimiento`; its exit status. A
 // failure that stops it is shown as the failure notice.
-int Ejecutar(quelvar::Env& entorno, quelvar::Seguimiento& seguimiento) {
-  quelvar::Form1 form(entorno, seguimiento);
+quelvar::Estado Ejecutar(quelvar::UserInterface& pantalla, quelvar::System& sistema,
+                         quelvar::Seguimiento& seguimiento) {
+  quelvar::Form1 form(pantalla, sistema, seguimiento);
   quelvar::Failure falla = quelvar::OutOfMemoryFailure();
   try {
     form.Form_Load();
-    return static_cast<int>(form.Resultado());
+    return form.Resultado();
   } catch (const quelvar::Failure& f) {
     falla = f;
   } catch (const std::bad_alloc&) {
@@ -82,30 +79,32 @@ int Ejecutar(quelvar::Env& entorno, quelvar::Seguimiento& seguimiento) {
   // A failure after the new table was committed must not read as one that
   // left the table as it was.
   if (form.Tabla_Guardada()) {
-    entorno.ShowFailureNotice(
+    pantalla.ShowFailureNotice(
         quelvar::Failure(falla.kind(), falla.number(), falla.description() + kTablaNueva));
-    return kSalidaFallaConTablaNueva;
+    return quelvar::Estado::kFallaConTablaNueva;
   }
-  entorno.ShowFailureNotice(falla);
-  return kSalidaFalla;
+  pantalla.ShowFailureNotice(falla);
+  return quelvar::Estado::kFalla;
 }
 
 // A check: what the run would do, told on the console (on Windows without
 // one, its essentials in a box); nothing in the folder changes. A failure of
 // the check's own is told as such, never as the run's.
-int Comprobar(std::optional<std::string> archivo) {
-  std::unique_ptr<quelvar::Env> sistema = quelvar::NewSystemEnv();
+quelvar::Estado Comprobar(std::optional<std::string> archivo) {
+  std::unique_ptr<quelvar::UserInterface> usuario = quelvar::NewUserInterface();
+  quelvar::RealSystem real;
   quelvar::Hallazgos hallazgos;
   hallazgos.archivo = archivo.value_or(std::string(quelvar::kArchivoActividades));
-  quelvar::Entorno_Comprobacion entorno(*sistema, std::move(archivo), hallazgos);
-  quelvar::Comprobacion comprobacion(hallazgos);
-  const int salida = Ejecutar(entorno, comprobacion);
+  quelvar::Pantalla_Comprobacion pantalla(*usuario, hallazgos);
+  quelvar::Sistema_Comprobacion sistema(real, std::move(archivo), hallazgos);
+  quelvar::Comprobacion comprobacion(hallazgos, sistema);
+  const quelvar::Estado salida = Ejecutar(pantalla, sistema, comprobacion);
   bool consola = true;
   try {
     if (!hallazgos.propia) comprobacion.Cerrar();
     if (!hallazgos.propia) {
       quelvar::Escribir_Comprobacion(hallazgos, salida,
-                                     entorno.RegionalSettings().decimal_separator,
+                                     sistema.RegionalSettings().decimal_separator,
                                      [&](std::string_view texto) {
                                        consola = consola && quelvar::WriteToConsole(texto, false);
                                      });
@@ -118,10 +117,11 @@ int Comprobar(std::optional<std::string> archivo) {
   if (hallazgos.propia) {
     TellIgnoringFailure("quelvar: la comprobación no pudo completarse: " +
                         quelvar::NoticeText(*hallazgos.propia) + "\n");
-    return kSalidaComprobacionIncompleta;
+    return quelvar::Estado::kComprobacionIncompleta;
   }
   if (!consola) {
-    quelvar::TellAboutProgram(quelvar::Resumen_Comprobacion(hallazgos, salida), salida != 0);
+    quelvar::TellAboutProgram(quelvar::Resumen_Comprobacion(hallazgos, salida),
+                              salida != quelvar::Estado::kImportacionCompleta);
   }
   return salida;
 }
@@ -132,7 +132,8 @@ int main(int argc, char** argv) {
   quelvar::SetUpProcess();
   if (argc > 1) {
     if ((argc == 2 || argc == 3) && std::strcmp(argv[1], "--comprobar") == 0) {
-      return Comprobar(argc == 3 ? std::optional<std::string>(argv[2]) : std::nullopt);
+      return quelvar::Codigo(
+          Comprobar(argc == 3 ? std::optional<std::string>(argv[2]) : std::nullopt));
     }
     const bool ayuda = argc == 2 && std::strcmp(argv[1], "--help") == 0;
     const bool version = argc == 2 && std::strcmp(argv[1], "--version") == 0;
@@ -142,11 +143,13 @@ int main(int argc, char** argv) {
           !ayuda && !version);
     } catch (const quelvar::Failure& falla) {
       TellIgnoringFailure("quelvar: " + quelvar::NoticeText(falla) + "\n");
-      return kSalidaFalla;
+      return quelvar::Codigo(quelvar::Estado::kFalla);
     }
-    return ayuda || version ? 0 : kSalidaUso;
+    return quelvar::Codigo(ayuda || version ? quelvar::Estado::kImportacionCompleta
+                                            : quelvar::Estado::kUso);
   }
 
-  std::unique_ptr<quelvar::Env> entorno = quelvar::NewSystemEnv();
-  return Ejecutar(*entorno, quelvar::Sin_Seguimiento());
+  std::unique_ptr<quelvar::UserInterface> pantalla = quelvar::NewUserInterface();
+  quelvar::RealSystem sistema;
+  return quelvar::Codigo(Ejecutar(*pantalla, sistema, quelvar::Sin_Seguimiento()));
 }

@@ -2,18 +2,17 @@
 #include "startup/texto_comprobacion.h"
 
 #include <algorithm>
-#include <array>
 
 namespace quelvar {
 namespace {
 
-std::string Desenlace_En_Palabras(int salida) {
+std::string Desenlace_En_Palabras(Estado salida) {
   switch (salida) {
-    case 0:
+    case Estado::kImportacionCompleta:
       return "la importación terminaría";
-    case 2:
+    case Estado::kSinConexion:
       return "no es posible conectarse a la base";
-    case 3:
+    case Estado::kEstructuraIncorrecta:
       return "la importación se detendría en una línea mal formada; las filas anteriores "
              "quedarían cargadas";
     default:
@@ -21,9 +20,9 @@ std::string Desenlace_En_Palabras(int salida) {
   }
 }
 
-std::string Texto_Resultado(int salida) {
-  return "Resultado: " + Desenlace_En_Palabras(salida) + " (estado " + std::to_string(salida) +
-         ").\n";
+std::string Texto_Resultado(Estado salida) {
+  return "Resultado: " + Desenlace_En_Palabras(salida) + " (estado " +
+         std::to_string(Codigo(salida)) + ").\n";
 }
 
 // Text handed on a buffer at a time.
@@ -74,13 +73,6 @@ void Escribir_Linea(LineReader& archivo, const Line& linea, Salida& salida) {
   Escapado(texto, salida);
 }
 
-// The reasons a line stays out, as the counts name them.
-enum Motivo { kConPunto, kNoNumero, kRepite, kTablaRechaza, kSinConvertir, kIlegibles, kMotivos };
-constexpr std::array<const char*, kMotivos> kNombres = {
-    "la alícuota tiene un punto",       "la alícuota no es un número",
-    "repite el código y la actividad",  "la tabla la rechaza",
-    "la alícuota no se pudo convertir", "no se puede leer como texto"};
-
 std::string Nombre_Codificacion(TextEncoding codificacion) {
   switch (codificacion) {
     case TextEncoding::kUtf8:
@@ -95,68 +87,60 @@ std::string Nombre_Codificacion(TextEncoding codificacion) {
   return "Windows-1252";
 }
 
-Motivo Su_Motivo(Veredicto veredicto) {
-  switch (veredicto) {
-    case Veredicto::kTasaConPunto:
-      return kConPunto;
-    case Veredicto::kNoNumerica:
-      return kNoNumero;
-    case Veredicto::kRepetida:
-      return kRepite;
-    case Veredicto::kRechazadaPorTabla:
-      return kTablaRechaza;
-    case Veredicto::kIlegible:
-      return kIlegibles;
-    default:
-      return kSinConvertir;
-  }
-}
-
 // "No insertadas por motivo: ...": the count of each reason, of the lines
 // the run counts as not inserted (all that stay out but the one it stops
-// at).
+// at), in the order of the verdicts.
 std::string Cuentas(const Hallazgos& h) {
-  std::array<std::int64_t, kMotivos> cuenta{};
+  std::vector<std::pair<std::string_view, std::int64_t>> cuentas;
+  for (int v = 0; v <= static_cast<int>(Veredicto::kEstructuraIncorrecta); ++v) {
+    const Regla regla = Regla_De(static_cast<Veredicto>(v));
+    if (regla.contada && std::none_of(cuentas.begin(), cuentas.end(),
+                                      [&](const auto& c) { return c.first == regla.motivo; })) {
+      cuentas.emplace_back(regla.motivo, 0);
+    }
+  }
   std::int64_t total = 0;
   for (const Linea_Fuera& f : h.fuera) {
-    if (f.veredicto == Veredicto::kEstructuraIncorrecta) continue;
-    ++cuenta[Su_Motivo(f.veredicto)];
+    const Regla regla = Regla_De(f.veredicto);
+    if (!regla.contada) continue;
+    for (auto& [motivo, cuenta] : cuentas) cuenta += motivo == regla.motivo;
     ++total;
   }
   std::string texto = "No insertadas por motivo:";
-  for (int m = 0; m < kMotivos; ++m) {
-    texto += std::string(m == 0 ? " " : ", ") + std::to_string(cuenta[m]) + " " + kNombres[m];
+  for (const auto& [motivo, cuenta] : cuentas) {
+    texto +=
+        (texto.back() == ':' ? " " : ", ") + std::to_string(cuenta) + " " + std::string(motivo);
   }
   return texto + "; en total " + std::to_string(total) + ".\n";
 }
 
-// Why the line stays out, as the list says it.
+// Why the line stays out, as the list says it: the verdict's words, and
+// what its outcome adds.
 std::string Por_Que(const Linea_Fuera& f, const Hallazgos& h, std::string_view separador) {
+  const std::string motivo(Regla_De(f.veredicto).motivo);
   switch (f.veredicto) {
     case Veredicto::kNoNumerica:
-      return std::string(kNombres[kNoNumero]) + " (separador decimal: \"" + std::string(separador) +
-             "\")";
+      return motivo + " (separador decimal: \"" + std::string(separador) + "\")";
     case Veredicto::kRepetida: {
       // The line whose row the table holds: the first stored with this pair.
       const auto primera =
-          std::lower_bound(h.guardadas.begin(), h.guardadas.end(), f.detalle,
+          std::lower_bound(h.guardadas.begin(), h.guardadas.end(), f.par,
                            [](const Linea_Guardada& g, std::uint64_t par) { return g.par < par; });
-      return primera != h.guardadas.end() && primera->par == f.detalle
-                 ? std::string(kNombres[kRepite]) + " de la línea " +
-                       std::to_string(primera->numero)
-                 : std::string(kNombres[kRepite]) + " de una fila que la tabla ya tiene";
+      return primera != h.guardadas.end() && primera->par == f.par
+                 ? motivo + " de la línea " + std::to_string(primera->numero)
+                 : motivo + " de una fila que la tabla ya tiene";
     }
     case Veredicto::kRechazadaPorTabla:
-      return std::string(kNombres[kTablaRechaza]) + ": " + h.motivos[f.detalle];
+      return motivo + ": " + h.motivos[f.motivo];
     case Veredicto::kNoConvertida:
     case Veredicto::kFalla:
-      return std::string(kNombres[kSinConvertir]) + " (" + h.motivos[f.detalle] + ")";
+      return motivo + " (" + h.motivos[f.motivo] + ")";
     case Veredicto::kIlegible:
       return "no se puede leer como " + Nombre_Codificacion(h.formato.encoding) + " (byte " +
-             std::to_string(f.detalle + 1) + " de la línea)";
+             std::to_string(f.byte + 1) + " de la línea)";
     case Veredicto::kEstructuraIncorrecta:
-      return std::string(f.detalle == kSinCaberLaAlicuota ? "su alícuota no cabe en un número"
-                         : f.detalle == kTresMasAlla
+      return std::string(f.detencion == Detencion::kAlicuota ? "su alícuota no cabe en un número"
+                         : f.detencion == Detencion::kTercerMasAlla
                              ? "su tercer ¬ está más allá del carácter 32766"
                              : "no tiene sus tres ¬") +
              ": la importación se detendría aquí";
@@ -164,12 +148,12 @@ std::string Por_Que(const Linea_Fuera& f, const Hallazgos& h, std::string_view s
     case Veredicto::kInsertada:
       break;
   }
-  return kNombres[kConPunto];
+  return motivo;
 }
 
 }  // namespace
 
-void Escribir_Comprobacion(Hallazgos& h, int salida, std::string_view separador,
+void Escribir_Comprobacion(Hallazgos& h, Estado salida, std::string_view separador,
                            const std::function<void(std::string_view)>& escribir) {
   Salida texto(escribir);
   texto << "Comprobación de " << h.archivo
@@ -211,12 +195,13 @@ void Escribir_Comprobacion(Hallazgos& h, int salida, std::string_view separador,
     }
     texto << Cuentas(h);
   }
-  if (salida == 3) {
-    const std::uint64_t por_que = h.fuera.empty() ? 0 : h.fuera.back().detalle;
+  if (salida == Estado::kEstructuraIncorrecta) {
+    const Detencion por_que = h.fuera.back().detencion;
     texto << "\nLa importación se detendría en la línea " << std::to_string(*h.detenida_en)
-          << (por_que == kSinCaberLaAlicuota ? ": su alícuota no cabe en un número.\n"
-              : por_que == kTresMasAlla ? ": su tercer signo ¬ está más allá del carácter 32766.\n"
-                                        : ", sin sus tres signos ¬.\n");
+          << (por_que == Detencion::kAlicuota ? ": su alícuota no cabe en un número.\n"
+              : por_que == Detencion::kTercerMasAlla
+                  ? ": su tercer signo ¬ está más allá del carácter 32766.\n"
+                  : ", sin sus tres signos ¬.\n");
   }
   if (h.cambios) {
     const Cambios& c = *h.cambios;
@@ -240,7 +225,7 @@ void Escribir_Comprobacion(Hallazgos& h, int salida, std::string_view separador,
   texto.Vaciar();
 }
 
-std::string Resumen_Comprobacion(const Hallazgos& h, int salida) {
+std::string Resumen_Comprobacion(const Hallazgos& h, Estado salida) {
   std::string texto =
       "Comprobación de " + h.archivo + ": nada se cambió.\n\n" + Texto_Resultado(salida);
   if (!h.mensajes.empty()) texto += "Último mensaje: " + h.mensajes.back() + "\n";

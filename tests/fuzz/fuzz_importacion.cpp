@@ -69,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string entrada(reinterpret_cast<const char*>(data), size);
   banco.entorno.files[banco.carpeta / "Actividades.txt"] = entrada;
   banco.entorno.events.clear();
-  Form1 form(banco.entorno);
+  Form1 form(banco.entorno, banco.entorno);
   form.Form_Load();
 
   const std::vector<Line> lineas = Lineas(entrada);

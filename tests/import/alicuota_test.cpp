@@ -15,7 +15,7 @@ namespace {
 
 TEST(Tienecomas, FindsADotAnywhereAndNothingElse) {
   FakeEnv env("/app");
-  Form1 form(env);
+  Form1 form(env, env);
   for (const char* dotted : {"3.5", ".", "350.", ".350", "1.2.3"}) {
     EXPECT_TRUE(form.Tienecomas(dotted)) << dotted;
   }

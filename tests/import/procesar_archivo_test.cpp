@@ -55,7 +55,7 @@ class Importacion : public ::testing::Test {
   TempFolder folder_;
   std::string base_ = folder_ / "Impuest.mdb";
   FakeEnv env_{folder_.path()};
-  Form1 form_{env_};
+  Form1 form_{env_, env_};
 };
 
 TEST_F(Importacion, AnEmptyFileEmptiesTheTable) {
@@ -63,7 +63,7 @@ TEST_F(Importacion, AnEmptyFileEmptiesTheTable) {
   EXPECT_THAT(env_.events, ElementsAre("puntero reloj", "puntero normal", kGenerado, kTerminado));
   EXPECT_EQ(Report(), "Registros erroneos :\r\n" + Totales(0, 0, 0));
   EXPECT_TRUE(Rows().empty());
-  EXPECT_EQ(form_.Resultado(), Desenlace::kImportacionCompleta);
+  EXPECT_EQ(form_.Resultado(), Estado::kImportacionCompleta);
   EXPECT_TRUE(env_.closed[folder_ / "Act.log"]);
 }
 
@@ -106,7 +106,7 @@ TEST_F(Importacion, AMalformedLineStopsTheRunAndKeepsTheRowsBefore) {
   EXPECT_THAT(env_.events, ElementsAre("puntero reloj", kEstructura, "puntero normal", kTerminado));
   EXPECT_EQ(Report(), F("Registros erroneos :/2|Dos|x|/"));
   EXPECT_EQ(Rows(), (std::vector<Row>{{"1", "Uno", 1}}));
-  EXPECT_EQ(form_.Resultado(), Desenlace::kEstructuraIncorrecta);
+  EXPECT_EQ(form_.Resultado(), Estado::kEstructuraIncorrecta);
   EXPECT_TRUE(env_.closed[folder_ / "Act.log"]);
 }
 
@@ -257,7 +257,7 @@ TEST(ImportacionSinTabla, AFailingStatementEndsTheRunBeforeAnyFileIsTouched) {
   CreateDatabase(folder / "Impuest.mdb", kPassword, "CREATE TABLE otra (x)");
   FakeEnv env(folder.path());
   env.files[folder / "Actividades.txt"] = F("1|Uno|100|/");
-  Form1 form(env);
+  Form1 form(env, env);
   EXPECT_THROW(form.Form_Load(), Failure);
   EXPECT_EQ(env.File("Act.log"), "<ausente>");
 }
@@ -268,7 +268,7 @@ TEST(ImportacionConClave, ARowTheTableRefusesIsListedAsNotInserted) {
                  "CREATE TABLE nomencla (codigo TEXT PRIMARY KEY, actividad TEXT, alicuota REAL)");
   FakeEnv env(folder.path());
   env.files[folder / "Actividades.txt"] = F("1|Uno|100|/1|Otra|200|/2|Dos|300|/");
-  Form1 form(env);
+  Form1 form(env, env);
   form.Form_Load();
   EXPECT_EQ(env.File("Act.log"), F("Registros erroneos :/1|Otra|200|/") + Totales(1, 2, 3));
   EXPECT_EQ(ReadRows(folder / "Impuest.mdb"), (std::vector<Row>{{"1", "Uno", 1}, {"2", "Dos", 3}}));

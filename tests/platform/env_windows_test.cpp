@@ -4,14 +4,14 @@
 
 #include "platform/engine_test.h"
 #include "platform/file_system.h"
-#include "platform/system_env.h"
+#include "platform/real_system.h"
 #include "platform/text_file.h"
 
 namespace quelvar {
 namespace {
 
 TEST(WindowsEnv, TheAppFolderIsThatOfTheProgram) {
-  const std::string folder = NewSystemEnv()->AppPath();
+  const std::string folder = RealSystem().AppPath();
   EXPECT_NE(folder.back(), '\\');
   EXPECT_TRUE(FileExists(JoinPath(folder, "platform_test.exe"))) << folder;
   EXPECT_EQ(JoinPath(folder, "platform_test.exe"), TestProgram("platform_test"));
@@ -20,7 +20,7 @@ TEST(WindowsEnv, TheAppFolderIsThatOfTheProgram) {
 // tools/probar-windows runs the tests with LC_ALL=es_AR.UTF-8, which Wine
 // takes for the user's regional settings.
 TEST(WindowsEnv, TheDecimalSeparatorIsTheUsers) {
-  EXPECT_EQ(NewSystemEnv()->RegionalSettings().decimal_separator, ",");
+  EXPECT_EQ(RealSystem().RegionalSettings().decimal_separator, ",");
 }
 
 // Any folder name: files and databases go through the wide-character API.

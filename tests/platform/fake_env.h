@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/env.h"
+#include "platform/system.h"
+#include "platform/user_interface.h"
 
 namespace quelvar {
 
@@ -41,7 +42,9 @@ class SharedEngine final : public DBEngine {
   std::map<std::string, std::unique_ptr<Database>> open_;
 };
 
-class FakeEnv final : public Env {
+// Both what the user is shown and what the system provides, for a Form1
+// given it as each.
+class FakeEnv final : public UserInterface, public System {
  public:
   explicit FakeEnv(std::string app_path);
 
@@ -75,6 +78,7 @@ class FakeEnv final : public Env {
                                            std::size_t held_characters) override;
   std::unique_ptr<LineWriter> OpenForOutput(const std::string& path, const TextFormat& format,
                                             const std::string& like) override;
+  std::unique_ptr<Scratch> NewScratch() override { return quelvar::NewScratch(); }
   const NumberFormat& RegionalSettings() override;
   DBEngine& Engine() override { return engine; }
   SharedEngine engine;

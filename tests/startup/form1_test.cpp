@@ -19,7 +19,7 @@ class Conexion : public ::testing::Test {
   TempFolder folder_;
   std::string base_ = folder_ / "Impuest.mdb";
   FakeEnv env_{folder_.path()};
-  Form1 form_{env_};
+  Form1 form_{env_, env_};
 };
 
 TEST_F(Conexion, OpensTheDatabaseInTheAppFolderWithItsPasswordAndTimeOut) {
@@ -47,7 +47,7 @@ TEST_F(Conexion, AFailedConnectionTellsTheUserAndTouchesNothingElse) {
   form_.Form_Load();
   EXPECT_THAT(env_.events, ElementsAre("caja i Quelvar: No es posible conectarse a la base."));
   EXPECT_EQ(env_.File("Act.log"), "<ausente>");
-  EXPECT_EQ(form_.Resultado(), Desenlace::kSinConexion);
+  EXPECT_EQ(form_.Resultado(), Estado::kSinConexion);
 }
 
 // Another user's write, finished a second and a half later: the user is told
@@ -74,7 +74,7 @@ TEST_F(Conexion, AWaitForAnotherUserIsShownUntilItEnds) {
             "libere.");
   EXPECT_EQ(env_.events[1], "fin de espera");
   EXPECT_EQ(env_.events.back(), "caja i Quelvar: Ha terminado el proceso de importación.");
-  EXPECT_EQ(form_.Resultado(), Desenlace::kImportacionCompleta);
+  EXPECT_EQ(form_.Resultado(), Estado::kImportacionCompleta);
 }
 
 TEST_F(Conexion, AFolderThatCannotBeFoundIsAFailureNotAFailedConnection) {
