@@ -14,7 +14,7 @@
 namespace quelvar {
 namespace {
 
-bool EsDigito(char c) { return c >= '0' && c <= '9'; }
+bool Es_Digito(char c) { return c >= '0' && c <= '9'; }
 
 // A number in the user's form, rewritten in the form std::from_chars reads.
 // `magnitud` is the power of ten of its leading digit plus one, so that a
@@ -41,7 +41,7 @@ bool Leer_Numero(std::string_view t, std::string_view decimal, Numero* numero) {
   bool fraccion = false;
   std::size_t inicio = i;
   for (;;) {
-    if (i < n && EsDigito(t[i])) {
+    if (i < n && Es_Digito(t[i])) {
       ++digitos;
       if (!significativo && t[i] != '0') significativo = true;
       if (!fraccion && significativo) ++magnitud;
@@ -64,7 +64,7 @@ bool Leer_Numero(std::string_view t, std::string_view decimal, Numero* numero) {
     bool exp_negativo = false;
     if (i < n && (t[i] == '+' || t[i] == '-')) exp_negativo = t[i++] == '-';
     std::size_t desde = i;
-    while (i < n && EsDigito(t[i])) {
+    while (i < n && Es_Digito(t[i])) {
       // Saturates: past a billion only the sign of the exponent matters.
       if (exponente < 1000000000) exponente = exponente * 10 + (t[i] - '0');
       ++i;
@@ -83,7 +83,7 @@ bool Leer_Numero(std::string_view t, std::string_view decimal, Numero* numero) {
   s.clear();
   if (negativo) s.push_back('-');
   for (std::size_t k = inicio; k < fin_mantisa;) {
-    if (EsDigito(t[k])) {
+    if (Es_Digito(t[k])) {
       s.push_back(t[k++]);
     } else {
       s.push_back('.');
@@ -103,7 +103,7 @@ bool Solo_Digitos(std::string_view texto, std::uint64_t& valor) {
   if (texto.empty() || texto.size() > 15) return false;
   valor = 0;
   for (char c : texto) {
-    if (!EsDigito(c)) return false;
+    if (!Es_Digito(c)) return false;
     valor = valor * 10 + static_cast<std::uint64_t>(c - '0');
   }
   return true;

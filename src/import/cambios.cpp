@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "import/tabla.h"
+
 namespace quelvar {
 namespace {
 
@@ -66,11 +68,7 @@ class Filas_En_Orden {
   // through an index on them where there is one; any others are sorted by
   // their text as bytes (a cast keeps the column's collation).
   static const char* Consulta(Database& BaseDatos) {
-    auto como_bytes = [&](const char* columna) {
-      const ColumnComparison c = BaseDatos.DescribeColumn("nomencla", columna);
-      return c.affinity == "TEXT" && c.collation == "BINARY";
-    };
-    return como_bytes("codigo") && como_bytes("actividad")
+    return Compara_Como_Bytes(BaseDatos, "codigo") && Compara_Como_Bytes(BaseDatos, "actividad")
                ? "SELECT codigo, actividad, alicuota FROM nomencla ORDER BY codigo, actividad"
                : "SELECT codigo, actividad, alicuota FROM nomencla ORDER BY CAST(codigo AS TEXT) "
                  "COLLATE BINARY, CAST(actividad AS TEXT) COLLATE BINARY";

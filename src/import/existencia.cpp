@@ -6,6 +6,7 @@
 #include <new>
 #include <string>
 
+#include "import/tabla.h"
 #include "startup/form1.h"
 
 namespace quelvar {
@@ -41,13 +42,6 @@ Statement& Consulta_De_Pares(Database& BaseDatos) {
       "BEGIN INSERT INTO quelvar_pares VALUES (NEW.codigo, NEW.actividad); END;"
       "DELETE FROM temp.quelvar_pares;");
   return BaseDatos.Prepared(kConsultaPares);
-}
-
-// Whether the table compares `columna` as bytes, as the filter does.
-bool Por_Bytes(Database& BaseDatos, std::string_view columna) {
-  ColumnComparison c = BaseDatos.DescribeColumn("nomencla", columna);
-  for (char& letra : c.collation) letra = static_cast<char>(std::toupper(letra));
-  return c.affinity == "TEXT" && c.collation == "BINARY";
 }
 
 // Eight bytes, or four, as a number.
@@ -110,7 +104,8 @@ Existencia::Existencia(Database& BaseDatos)
     : base_(BaseDatos),
       por_indice_(BaseDatos.IndexServes(kConsulta)),
       consulta_(por_indice_ ? BaseDatos.Prepared(kConsulta) : Consulta_De_Pares(BaseDatos)) {
-  if (!por_indice_ || !Por_Bytes(BaseDatos, "codigo") || !Por_Bytes(BaseDatos, "actividad")) {
+  if (!por_indice_ || !Compara_Como_Bytes(BaseDatos, "codigo") ||
+      !Compara_Como_Bytes(BaseDatos, "actividad")) {
     return;
   }
   Statement& alguna = BaseDatos.Prepared("select 1 from nomencla limit 1");

@@ -1,5 +1,7 @@
 #include "import/tabla.h"
 
+#include <cctype>
+
 #include "import/alicuota.h"
 
 namespace quelvar {
@@ -35,6 +37,12 @@ std::string En_Palabras(const Refusal& rechazo) {
 }
 
 }  // namespace
+
+bool Compara_Como_Bytes(Database& BaseDatos, std::string_view columna) {
+  ColumnComparison c = BaseDatos.DescribeColumn("nomencla", columna);
+  for (char& letra : c.collation) letra = static_cast<char>(std::toupper(letra));
+  return c.affinity == "TEXT" && c.collation == "BINARY";
+}
 
 void Vaciar_Tabla(Database& BaseDatos) { BaseDatos.Execute(kVaciar); }
 

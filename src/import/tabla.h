@@ -10,6 +10,10 @@
 
 namespace quelvar {
 
+// Whether the table compares the text of `columna` as bytes (TEXT affinity,
+// BINARY collation), as a byte-wise filter or order does.
+bool Compara_Como_Bytes(Database& BaseDatos, std::string_view columna);
+
 // Deletes every row of the table.
 void Vaciar_Tabla(Database& BaseDatos);
 

@@ -32,8 +32,6 @@ class CommitWatch {
   CommitWatch(const CommitWatch&) = delete;
   CommitWatch& operator=(const CommitWatch&) = delete;
 
-  // A write, truncation or sync failed.
-  bool failed() const { return failed_; }
   // The journal was cut to nothing before any failure.
   bool took_effect() const { return took_effect_; }
 

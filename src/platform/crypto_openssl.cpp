@@ -166,22 +166,8 @@ int NoFips(void*) { return 0; }
 // once, to fill in the provider it then registers.
 extern "C" int quelvar_crypto_openssl_setup(sqlcipher_provider* p) {
   using namespace quelvar;
-  p->init = Init;
-  p->shutdown = Shutdown;
-  p->get_provider_name = Name;
-  p->add_random = AddRandom;
-  p->random = Random;
-  p->hmac = HmacOf;
-  p->kdf = Pbkdf2;
-  p->cipher = Cipher;
-  p->get_cipher = CipherName;
-  p->get_key_sz = KeyBytes;
-  p->get_iv_sz = IvBytes;
-  p->get_block_sz = BlockBytes;
-  p->get_hmac_sz = HmacBytes;
-  p->ctx_init = NewContext;
-  p->ctx_free = FreeContext;
-  p->fips_status = NoFips;
-  p->get_provider_version = Version;
+  *p = {Init,      Shutdown,   Name,        AddRandom, Random,  HmacOf,
+        Pbkdf2,    Cipher,     CipherName,  KeyBytes,  IvBytes, BlockBytes,
+        HmacBytes, NewContext, FreeContext, NoFips,    Version, nullptr};
   return kSqliteOk;
 }

@@ -95,7 +95,7 @@ void Bytes(const std::uint64_t* w, int n, unsigned char* out) {
   }
 }
 
-struct Entradas {
+struct Inputs {
   const unsigned char* pass;
   int pass_sz;
   const unsigned char* salt;
@@ -106,7 +106,7 @@ struct Entradas {
 // Block `number` of the key: T = U1 ^ U2 ^ ... ^ Uc, into `out` (a digest
 // long). False when `stop` was set meanwhile.
 template <typename Ctx>
-bool Block(const Entradas& e, std::uint32_t number, unsigned char* out,
+bool Block(const Inputs& e, std::uint32_t number, unsigned char* out,
            const std::atomic<bool>* stop) {
   using H = Hash<Ctx>;
   unsigned char key[H::kBlock] = {};
@@ -191,7 +191,7 @@ constexpr int kWorthAThread = 4096;
 // The key's blocks are independent chains: from the second on (a 32-byte
 // key of SHA-1's has two), on another core.
 template <typename Ctx>
-bool Derive(const Entradas& e, int key_sz, unsigned char* key, const std::atomic<bool>* stop) {
+bool Derive(const Inputs& e, int key_sz, unsigned char* key, const std::atomic<bool>* stop) {
   constexpr int kDigest = Hash<Ctx>::kDigest;
   const int blocks = (key_sz + kDigest - 1) / kDigest;
   std::vector<unsigned char> out(static_cast<std::size_t>(blocks) * kDigest);
@@ -221,7 +221,7 @@ bool Derive(const Entradas& e, int key_sz, unsigned char* key, const std::atomic
   return ok;
 }
 
-bool DeriveWith(int algorithm, const Entradas& e, int key_sz, unsigned char* key,
+bool DeriveWith(int algorithm, const Inputs& e, int key_sz, unsigned char* key,
                 const std::atomic<bool>* stop) {
   switch (algorithm) {
     case kSha1:
@@ -297,10 +297,10 @@ KeyInAdvance::KeyInAdvance(int algorithm, const std::string& pass, const std::st
   a.parar = false;
   try {
     a.hilo = std::thread([&a] {
-      const Entradas e{reinterpret_cast<const unsigned char*>(a.pass.data()),
-                       static_cast<int>(a.pass.size()),
-                       reinterpret_cast<const unsigned char*>(a.salt.data()),
-                       static_cast<int>(a.salt.size()), a.iterations};
+      const Inputs e{reinterpret_cast<const unsigned char*>(a.pass.data()),
+                     static_cast<int>(a.pass.size()),
+                     reinterpret_cast<const unsigned char*>(a.salt.data()),
+                     static_cast<int>(a.salt.size()), a.iterations};
       const bool bien =
           DeriveWith(a.algorithm, e, static_cast<int>(a.key.size()), a.key.data(), &a.parar);
       std::lock_guard<std::mutex> hecho(a.mutex);
