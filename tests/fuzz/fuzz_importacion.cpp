@@ -26,11 +26,11 @@ using namespace quelvar;
 struct Banco {
   TempFolder carpeta;
   FakeEnv entorno{carpeta.path()};
-  std::unique_ptr<OtherUser> lector;
+  std::unique_ptr<Reader> lector;
 
   Banco() {
     CreateDatabase(carpeta / "Impuest.mdb");
-    lector = std::make_unique<OtherUser>(carpeta / "Impuest.mdb");
+    lector = std::make_unique<Reader>(carpeta / "Impuest.mdb");
   }
 };
 

@@ -1,8 +1,9 @@
 // Another user of a database, in a process of its own: takes a lock, leaves a
-// mark file to say so, keeps the lock the milliseconds given, and commits.
-// The lock is the write lock with a row written (exclusiva, by default),
-// a write not yet committed (escritura), or a read (lectura).
-//   otro_usuario BASE MARCA MILISEGUNDOS [exclusiva|escritura|lectura]
+// mark file to say so, keeps the lock the milliseconds given (or, for
+// "soltar", until a file MARCA.soltar appears), and commits. The lock is the
+// write lock with a row written (exclusiva, by default), a write not yet
+// committed (escritura), or a read (lectura).
+//   otro_usuario BASE MARCA MILISEGUNDOS|soltar [exclusiva|escritura|lectura]
 #include <sqlite3.h>
 
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <string>
 #include <thread>
 
 int main(int argc, char** argv) {
@@ -21,7 +23,8 @@ int main(int argc, char** argv) {
                     : std::strcmp(modo, "lectura") == 0 ? "BEGIN; SELECT count(*) FROM nomencla;"
                                                         : nullptr;
   if ((argc != 4 && argc != 5) || sql == nullptr) {
-    std::fputs("uso: otro_usuario BASE MARCA MILISEGUNDOS [exclusiva|escritura|lectura]\n", stderr);
+    std::fputs("uso: otro_usuario BASE MARCA MILISEGUNDOS|soltar [exclusiva|escritura|lectura]\n",
+               stderr);
     return 64;
   }
   sqlite3* db = nullptr;
@@ -33,7 +36,12 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::ofstream(argv[2]).put('x');
-  std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
+  if (std::strcmp(argv[3], "soltar") == 0) {
+    const std::string soltar = std::string(argv[2]) + ".soltar";
+    while (!std::ifstream(soltar)) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::atoi(argv[3])));
+  }
   // Its commit waits for readers, as other programs' do: a program waiting
   // for this lock holds a read lock for an instant each time it tries.
   sqlite3_busy_timeout(db, 10000);

@@ -79,20 +79,15 @@ TEST_F(Engine, AnotherUsersLockIsWaitedForOnlyBriefly) {
   CreateDatabase(base_);
   Listener listener;
   engine_->SetLockWait(std::chrono::seconds(2), &listener);
-  const std::string mark = folder_ / "bloqueada";
-  Background otro({TestProgram("otro_usuario"), base_, mark, "1000"});
-  for (int i = 0; i < 2000 && !Exists(mark); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  ASSERT_TRUE(Exists(mark)) << "the other user never took the lock";
+  OtroUsuario committing(base_, "exclusiva", 1000);
   auto start = Clock::now();
   EXPECT_NE(Open(base_), nullptr);
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(500));
   EXPECT_GE(listener.longest, std::chrono::milliseconds(400));
   EXPECT_EQ(listener.ended, 1);
 
-  auto other = std::make_unique<OtherUser>(base_);
-  other->Run("PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE;");
+  EXPECT_EQ(committing.Release(), 0);
+  OtroUsuario holding(base_, "exclusiva");
   start = Clock::now();
   OpenFailure(base_);
   auto waited = Clock::now() - start;
@@ -100,9 +95,8 @@ TEST_F(Engine, AnotherUsersLockIsWaitedForOnlyBriefly) {
   EXPECT_LT(waited, std::chrono::seconds(4));
   EXPECT_EQ(listener.ended, 2);
   EXPECT_FALSE(listener.waiting);
-  other.reset();
+  EXPECT_EQ(holding.Release(), 0);
   EXPECT_NE(Open(base_), nullptr);
-  EXPECT_EQ(otro.Wait(), 0);
 }
 
 // Inside the transaction a reader is not waited for: pages the cache has no
@@ -116,8 +110,7 @@ TEST_F(Engine, AReaderDelaysOnlyTheCommitAndOnlyForTheLockWait) {
   auto db = Open(base_);
   db->SetQueryTimeout(9000);
   db->Execute("PRAGMA cache_size = 10");  // pages go out to the file early
-  OtherUser reader(base_);
-  reader.Run("BEGIN; SELECT count(*) FROM nomencla;");
+  OtroUsuario reader(base_, "lectura");
 
   db->BeginTrans();
   auto start = Clock::now();
@@ -138,7 +131,7 @@ TEST_F(Engine, AReaderDelaysOnlyTheCommitAndOnlyForTheLockWait) {
   EXPECT_LT(waited, std::chrono::seconds(3));
   EXPECT_FALSE(db->Committed());
   db->Rollback();
-  reader.Run("COMMIT");
+  EXPECT_EQ(reader.Release(), 0);
   EXPECT_EQ(ReadRows(base_), (std::vector<Row>{{"1", "previa", 1}}));
 }
 
@@ -147,8 +140,7 @@ TEST_F(Engine, QueryTimeoutBoundsTheWaitForAnotherUsersLock) {
   auto db = Open(base_);
   db->SetQueryTimeout(1);
 
-  auto other = std::make_unique<OtherUser>(base_);
-  other->Run("BEGIN IMMEDIATE");
+  OtroUsuario other(base_, "escritura");
 
   auto start = std::chrono::steady_clock::now();
   EXPECT_THROW(db->BeginTrans(), Failure);
@@ -157,8 +149,7 @@ TEST_F(Engine, QueryTimeoutBoundsTheWaitForAnotherUsersLock) {
   EXPECT_LT(waited, std::chrono::seconds(5));
 
   // Once the other user lets go, the same connection writes.
-  other->Run("COMMIT");
-  other.reset();
+  EXPECT_EQ(other.Release(), 0);
   db->BeginTrans();
   db->CommitTrans();
 }

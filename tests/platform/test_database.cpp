@@ -13,11 +13,13 @@
 extern char** environ;
 #endif
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "platform/file_system.h"
 
@@ -114,7 +116,7 @@ void RunSql(const std::string& path, const std::string& sql, const std::string& 
 }
 
 std::vector<Row> ReadRows(const std::string& path, const std::string& password, int formato) {
-  return OtherUser(path, password, formato).Rows();
+  return Reader(path, password, formato).Rows();
 }
 
 std::string IntegrityCheck(const std::string& path, const std::string& password, int formato) {
@@ -135,21 +137,12 @@ std::string IntegrityCheck(const std::string& path, const std::string& password,
   return answer;
 }
 
-OtherUser::OtherUser(const std::string& path, const std::string& password, int formato)
+Reader::Reader(const std::string& path, const std::string& password, int formato)
     : db_(Open(path, password, formato)) {}
 
-OtherUser::~OtherUser() { sqlite3_close(db_); }
+Reader::~Reader() { sqlite3_close(db_); }
 
-void OtherUser::Run(const std::string& sql) {
-  char* error = nullptr;
-  if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-    std::string text = error ? error : "?";
-    sqlite3_free(error);
-    throw std::runtime_error(sql + ": " + text);
-  }
-}
-
-std::vector<Row> OtherUser::Rows() {
+std::vector<Row> Reader::Rows() {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db_, "SELECT codigo, actividad, alicuota FROM nomencla ORDER BY rowid", -1,
                          &stmt, nullptr) != SQLITE_OK) {
@@ -231,6 +224,29 @@ int Background::Wait() {
   ::waitpid(static_cast<pid_t>(process_), &status, 0);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
+}
+
+OtroUsuario::OtroUsuario(const std::string& base, const std::string& modo,
+                         std::optional<int> milliseconds)
+    : mark_(base + ".retenida") {
+  // An earlier holder's marks would say this one holds, or lets go, at once.
+  std::filesystem::remove(Path(mark_));
+  std::filesystem::remove(Path(mark_ + ".soltar"));
+  process_ = std::make_unique<Background>(
+      std::vector<std::string>{TestProgram("otro_usuario"), base, mark_,
+                               milliseconds ? std::to_string(*milliseconds) : "soltar", modo});
+  for (int i = 0; i < 1000 && !Exists(mark_); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!Exists(mark_)) throw std::runtime_error("the other user never took the lock: " + modo);
+}
+
+int OtroUsuario::Release() {
+  if (!process_) return 0;
+  WriteFile(mark_ + ".soltar", "");
+  const int status = process_->Wait();
+  process_.reset();
+  return status;
 }
 
 }  // namespace quelvar

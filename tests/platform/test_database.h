@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -53,15 +55,14 @@ std::vector<Row> ReadRows(const std::string& path, const std::string& password =
 std::string IntegrityCheck(const std::string& path, const std::string& password = kPassword,
                            int formato = 3);
 
-// Another user of the same database, on a connection of its own.
-class OtherUser {
+// The tests' own reader of a database, on a connection of its own.
+class Reader {
  public:
-  explicit OtherUser(const std::string& path, const std::string& password = kPassword,
-                     int formato = 3);
-  ~OtherUser();
-  OtherUser(const OtherUser&) = delete;
-  OtherUser& operator=(const OtherUser&) = delete;
-  void Run(const std::string& sql);
+  explicit Reader(const std::string& path, const std::string& password = kPassword,
+                  int formato = 3);
+  ~Reader();
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
   std::vector<Row> Rows();
 
  private:
@@ -92,6 +93,24 @@ class Background {
  private:
   std::intptr_t process_ = 0;
   bool waited_ = false;
+};
+
+// Another user holding a database, in a process of its own (otro_usuario):
+// the write lock with a row written ("exclusiva"), a write not yet committed
+// ("escritura") or a read ("lectura"), held `milliseconds` or, without, until
+// Release(); then it commits. Made once the lock is held.
+class OtroUsuario {
+ public:
+  OtroUsuario(const std::string& base, const std::string& modo,
+              std::optional<int> milliseconds = std::nullopt);
+  ~OtroUsuario() { Release(); }
+  OtroUsuario(const OtroUsuario&) = delete;
+  OtroUsuario& operator=(const OtroUsuario&) = delete;
+  int Release();  // once it has committed: its exit status
+
+ private:
+  std::string mark_;
+  std::unique_ptr<Background> process_;
 };
 
 }  // namespace quelvar

@@ -8,6 +8,7 @@
 #include <functional>
 #include <sstream>
 
+#include "import/actividades.h"
 #include "platform/text_encoding.h"
 #include "platform/text_file.h"
 #include "startup/programa.h"
@@ -85,11 +86,7 @@ struct Caso {
 TEST(Comprobacion, TellsWhatTheRunWouldDoAndChangesNothing) {
   const std::string utf16 = [] {
     std::string text = "\xFF\xFE";
-    for (unsigned char c : std::string("7\xC2\xAC"
-                                       "Caf\xC3\xA9\xC2\xAC"
-                                       "no\xC2\xAC\r\n8\xC2\xAC"
-                                       "T\xC3\xA9\xC2\xAC"
-                                       "80\xC2\xAC\r\n")) {
+    for (unsigned char c : std::string(Actividades("7¬Café¬no¬/8¬Té¬80¬/"))) {
       text.push_back(static_cast<char>(c));
       text.push_back('\0');
     }
@@ -98,78 +95,26 @@ TEST(Comprobacion, TellsWhatTheRunWouldDoAndChangesNothing) {
   const Caso casos[] = {
       {"rejections, a repeated line, a rate with a point",
        "INSERT INTO nomencla VALUES ('002', 'Sigue', 2), ('003', 'Cambia', 3);",
-       "002\xAC"
-       "Sigue\xAC"
-       "200\xAC\r\n"
-       "003\xAC"
-       "Cambia\xAC"
-       "350\xAC\r\n"
-       "004\xAC"
-       "Nueva \xF1\xAC"
-       "150\xAC\r\n"
-       "005\xAC"
-       "Mala\xAC"
-       "x\xAC\r\n"
-       "002\xAC"
-       "Sigue\xAC"
-       "200\xAC\r\n"
-       "006\xAC"
-       "Punto\xAC"
-       "1.5\xAC\r\n",
+       Actividades("002|Sigue|200|/003|Cambia|350|/004|Nueva "
+                   "\xF1|150|/005|Mala|x|/002|Sigue|200|/006|Punto|1.5|/"),
        false, 0},
       {"UTF-16, checked where it lies", "", utf16, true, 0},
       {"the table's own key refuses a row", "CREATE UNIQUE INDEX unico ON nomencla (codigo);",
-       "1\xAC"
-       "Uno\xAC"
-       "100\xAC\r\n1\xAC"
-       "Otro\xAC"
-       "200\xAC\r\n",
-       false, 0},
+       Actividades("1|Uno|100|/1|Otro|200|/"), false, 0},
       {"the table's rule rolls back",
        "CREATE TRIGGER anular BEFORE INSERT ON nomencla WHEN NEW.codigo = 'X' "
        "BEGIN SELECT RAISE(ROLLBACK, 'no'); END;",
-       "1\xAC"
-       "Uno\xAC"
-       "100\xAC\r\n2\xAC"
-       "Dos\xAC"
-       "x\xAC\r\nX\xAC"
-       "Equis\xAC"
-       "100\xAC\r\n",
-       false, 1},
-      {"a malformed third line", "",
-       "1\xAC"
-       "Uno\xAC"
-       "100\xAC\r\n2\xAC"
-       "Dos\xAC"
-       "x\xAC\r\n3\xAC"
-       "Tres\r\n4\xAC"
-       "Cuatro\xAC"
-       "4\xAC\r\n",
-       false, 3},
+       Actividades("1|Uno|100|/2|Dos|x|/X|Equis|100|/"), false, 1},
+      {"a malformed third line", "", Actividades("1|Uno|100|/2|Dos|x|/3|Tres/4|Cuatro|4|/"), false,
+       3},
       {"a byte of windows-1252 in a utf-8 file; a lf inside a line", "",
-       "1\xC2\xAC"
-       "Uno\xC2\xAC"
-       "100\xC2\xAC\r\n"
-       "2\xC2\xAC"
-       "Ma\xEDz\xC2\xAC"
-       "200\xC2\xAC\r\n"
-       "3\xC2\xAC"
-       "Tr\nes\xC2\xAC"
-       "x\xC2\xAC\r\n",
-       false, 0,
+       Actividades("1¬Uno¬100¬/2¬Ma\xEDz¬200¬/3¬Tr\nes¬x¬/"), false, 0,
        "  línea 2: no se puede leer como UTF-8 (byte 6 de la línea): 2¬Ma\uFFFDz¬200¬\n  línea 3: "
        "la alícuota no es un número (separador decimal: \".\"): 3¬Tr\\nes¬x¬\n"},
       {"three terminators, the third past the scan's reach", "",
-       "1\xAC"
-       "Uno\xAC"
-       "100\xAC\r\n" +
-           std::string(32765, 'x') +
-           "\xAC"
-           "a\xAC"
-           "1\xAC\r\n",
-       false, 3,
-       "  línea 2: su tercer ¬ está más allá del carácter 32766: la importación se detendría aquí: "
-       "xx"},
+       Actividades("1|Uno|100|/") + std::string(32765, 'x') + Actividades("|a|1|/"), false, 3,
+       Actividades("  línea 2: su tercer ¬ está más allá del carácter 32766: la importación se "
+                   "detendría aquí: xx")},
   };
   for (const Caso& caso : casos) {
     SCOPED_TRACE(caso.what);
@@ -231,25 +176,10 @@ TEST(Comprobacion, TheTablesChangeIsCountedAndListedRowByRow) {
            "DELETE FROM nomencla; INSERT INTO nomencla VALUES ('001', 'Vieja', 1), "
            "('002', 'Sigue', 2), ('003', 'Cambia', 3), ('003', 'Cambia', 3), "
            "(NULL, 'Sin código', 4), ('010', 'B', 1), ('010', 'A', 1);");
-  WriteFile(p / "Actividades.txt",
-            "010\xAC"
-            "B\xAC"
-            "150\xAC\r\n"
-            "003\xAC"
-            "Cambia\xAC"
-            "350\xAC\r\n"
-            "004\xAC"
-            "Nueva \xF1\xAC"
-            "150\xAC\r\n"
-            "002\xAC"
-            "Sigue\xAC"
-            "200\xAC\r\n"
-            "005\xAC"
-            "Mala\xAC"
-            "x\xAC\r\n"
-            "010\xAC"
-            "A\xAC"
-            "100\xAC\r\n");
+  WriteFile(
+      p / "Actividades.txt",
+      Actividades(
+          "010|B|150|/003|Cambia|350|/004|Nueva \xF1|150|/002|Sigue|200|/005|Mala|x|/010|A|100|/"));
   const Outcome o = p.Run("--comprobar");
   EXPECT_EQ(o.status, 0) << o.err;
   const std::string cambios = o.out.substr(o.out.find("Cambios en la tabla"));
@@ -280,20 +210,22 @@ TEST(Comprobacion, TellsEachLineThatStaysOutAndWhy) {
   const std::string locales = p / "locales";
   std::filesystem::create_directory(locales);
   Shell("localedef -i es_AR -f UTF-8 " + locales + "/es_AR.UTF-8 >/dev/null 2>&1");
-  const std::string lineas[] = {
-      "011¬Cultivo¬350¬", "012¬Mala¬x¬",    "011¬Cultivo¬350¬", "013¬Punto¬3.5¬",   "014¬Café¬1,5¬",
-      "015¬Doble¬1,5,5¬", "016¬Clave¬100¬", "016¬Otra¬100¬",    "017¬Omitida¬100¬", "018¬Sin tasa"};
+  const std::string lineas[] = {Actividades("011¬Cultivo¬350¬"), Actividades("012¬Mala¬x¬"),
+                                Actividades("011¬Cultivo¬350¬"), Actividades("013¬Punto¬3.5¬"),
+                                Actividades("014¬Café¬1,5¬"),    Actividades("015¬Doble¬1,5,5¬"),
+                                Actividades("016¬Clave¬100¬"),   Actividades("016¬Otra¬100¬"),
+                                Actividades("017¬Omitida¬100¬"), Actividades("018¬Sin tasa")};
   const std::string rechazo = ": la alícuota no es un número (separador decimal: \"";
   const std::vector<std::string> punto = {
-      "línea 2" + rechazo + ".\"): 012¬Mala¬x¬",
-      "línea 3: repite el código y la actividad de la línea 1: 011¬Cultivo¬350¬",
-      "línea 4: la alícuota tiene un punto: 013¬Punto¬3.5¬",
-      "línea 5" + rechazo + ".\"): 014¬Café¬1,5¬",
-      "línea 6" + rechazo + ".\"): 015¬Doble¬1,5,5¬",
-      "línea 8: la tabla la rechaza: repite una clave única (UNIQUE constraint failed: "
-      "nomencla.codigo): 016¬Otra¬100¬",
-      "línea 9: la tabla la rechaza: un disparador la omite: 017¬Omitida¬100¬",
-      "línea 10: no tiene sus tres ¬: la importación se detendría aquí: 018¬Sin tasa",
+      "línea 2" + rechazo + Actividades(".\"): 012¬Mala¬x¬"),
+      Actividades("línea 3: repite el código y la actividad de la línea 1: 011¬Cultivo¬350¬"),
+      Actividades("línea 4: la alícuota tiene un punto: 013¬Punto¬3.5¬"),
+      "línea 5" + rechazo + Actividades(".\"): 014¬Café¬1,5¬"),
+      "línea 6" + rechazo + Actividades(".\"): 015¬Doble¬1,5,5¬"),
+      Actividades("línea 8: la tabla la rechaza: repite una clave única (UNIQUE constraint failed: "
+                  "nomencla.codigo): 016¬Otra¬100¬"),
+      Actividades("línea 9: la tabla la rechaza: un disparador la omite: 017¬Omitida¬100¬"),
+      Actividades("línea 10: no tiene sus tres ¬: la importación se detendría aquí: 018¬Sin tasa"),
       "No insertadas por motivo: 1 la alícuota tiene un punto, 3 la alícuota no es un número, 1 "
       "repite el código y la actividad, 2 la tabla la rechaza, 0 la alícuota no se pudo "
       "convertir, 0 no se puede leer como texto; en total 7."};
@@ -339,19 +271,9 @@ TEST(Comprobacion, TellsEachLineThatStaysOutAndWhy) {
       EXPECT_EQ(Section(check.out, "Act.log tendría:"), TextOf(p / "Act.log"));
       if (encoding == TextEncoding::kWindows1252 && !es_ar) {
         EXPECT_EQ(ReadFile(p / "Act.log"),
-                  "Registros erroneos :\r\n012\xAC"
-                  "Mala\xAC"
-                  "x\xAC\r\n011\xAC"
-                  "Cultivo\xAC"
-                  "350\xAC\r\n014\xAC"
-                  "Caf\xE9\xAC"
-                  "1,5\xAC\r\n015\xAC"
-                  "Doble\xAC"
-                  "1,5,5\xAC\r\n016\xAC"
-                  "Otra\xAC"
-                  "100\xAC\r\n017\xAC"
-                  "Omitida\xAC"
-                  "100\xAC\r\n");
+                  Actividades("Registros erroneos "
+                              ":/012|Mala|x|/011|Cultivo|350|/014|Caf\xE9|1,5|/015|Doble|1,5,5|/"
+                              "016|Otra|100|/017|Omitida|100|/"));
       }
     }
   }
@@ -380,10 +302,7 @@ TEST(Comprobacion, AMissingFileOrAWrongUseIsToldAndDoesNothing) {
 TEST(Comprobacion, ItsOwnFailuresAreToldAsItsOwn) {
   Programa p;
   p.MakeDatabase();
-  WriteFile(p / "Actividades.txt",
-            "1\xAC"
-            "Uno\xAC"
-            "x\xAC\r\n");
+  WriteFile(p / "Actividades.txt", Actividades("1|Uno|x|/"));
   const std::string a_file = p / "un-archivo";
   WriteFile(a_file, "");
   const std::string folder = Folder(p);

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "import/actividades.h"
 #include "startup/programa.h"
 
 namespace quelvar {
@@ -176,12 +177,7 @@ TEST(Consistencia, AfterTheSqlcipherShellIsKilledTheProgramRestoresItsTableAndIm
             "UPDATE otra SET relleno = 'z' WHERE id % 2 = 0;\n"
             "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n) "
             "SELECT count(*) FROM n;\n");
-  WriteFile(p / "Actividades.txt",
-            "1\xAC"
-            "Uno\xAC"
-            "100\xAC\r\n2\xAC"
-            "Dos\xAC"
-            "250\xAC\r\n");
+  WriteFile(p / "Actividades.txt", Actividades("1|Uno|100|/2|Dos|250|/"));
   int hot = 0;
   int kills = 0;
   for (int delay_ms : {150, 400, 800, 1500, 3000}) {

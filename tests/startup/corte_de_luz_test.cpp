@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "import/actividades.h"
 #include "startup/programa.h"
 
 namespace quelvar {
@@ -367,17 +368,11 @@ class CorteDeLuz : public ::testing::Test {
         {"import", 20000, "", "", 0},
         // Its table, before and after, is the old one.
         {"check", 5000, "", "", 0, "--comprobar"},
-        {"rolled back", 500,
-         "X\xAC"
-         "no\xAC"
-         "100\xAC\r\n",
+        {"rolled back", 500, Actividades("X|no|100|/"),
          "CREATE TRIGGER anular BEFORE INSERT ON nomencla WHEN NEW.codigo = 'X' "
          "BEGIN SELECT RAISE(ROLLBACK, 'no'); END;",
          1},
-        {"malformed line", 500,
-         "1\xAC"
-         "sin tasa\r\n",
-         "", 3},
+        {"malformed line", 500, Actividades("1|sin tasa/"), "", 3},
     };
     for (const Caso& caso : casos) {
       SCOPED_TRACE(caso.what);
@@ -459,18 +454,7 @@ TEST(FallasDeDisco, EachCallFailingInTurnNeverGivesAFalseSuccessNorDamage) {
   Programa p;
   p.MakeDatabase();
   WriteFile(p / "Actividades.txt",
-            "1\xAC"
-            "Uno\xAC"
-            "100\xAC\r\n2\xAC"
-            "Dos\xAC"
-            "x\xAC\r\n3\xAC"
-            "Tres\xAC"
-            "3.5\xAC\r\n"
-            "4\xAC"
-            "Cuatro\xAC"
-            "400\xAC\r\n1\xAC"
-            "Uno\xAC"
-            "100\xAC\r\n");
+            Actividades("1|Uno|100|/2|Dos|x|/3|Tres|3.5|/4|Cuatro|400|/1|Uno|100|/"));
   const std::string base = p / "Impuest.mdb";
   const std::string before = p / "antes.mdb";
   std::filesystem::copy_file(base, before);

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include "import/actividades.h"
 #include "startup/programa.h"
 
 namespace quelvar {
@@ -75,12 +76,8 @@ TEST_F(Fallas, TheDiskFillsWhileTheDatabaseIsWritten) {
   // Good lines only, so the small report never reaches the limit.
   std::string lines;
   for (int i = 0; i < 20000; ++i) {
-    lines += std::to_string(i) +
-             "\xAC"
-             "Actividad n\xFAmero " +
-             std::to_string(i) +
-             "\xAC"
-             "150\xAC\r\n";
+    lines += std::to_string(i) + Actividades("|Actividad n\xFAmero ") + std::to_string(i) +
+             Actividades("|150|/");
   }
   WriteFile(p_ / "Actividades.txt", lines);
   const auto size = std::filesystem::file_size(p_ / "Impuest.mdb");
@@ -98,11 +95,7 @@ TEST_F(Fallas, TheDiskFillsWhileTheReportIsWritten) {
   for (int count : {1000, 20000}) {
     SCOPED_TRACE(count);
     std::string lines;
-    for (int i = 0; i < count; ++i)
-      lines += std::to_string(i) +
-               "\xAC"
-               "sin tasa\xAC"
-               "?\xAC\r\n";
+    for (int i = 0; i < count; ++i) lines += std::to_string(i) + Actividades("|sin tasa|?|/");
     WriteFile(p_ / "Actividades.txt", lines);
     ExpectNotice(p_.Run("", {}, FileSizeLimit(8192)), "Error 61: Disco lleno: ");
     ExpectTableAsBefore();
@@ -113,10 +106,7 @@ TEST_F(Fallas, TheDiskFillsWhileTheReportIsWritten) {
 // held only that far; one that is listed is copied whole into the report.
 TEST_F(Fallas, LinesFarPastTheScansLimitTakeNoMemory) {
   const std::size_t kJunk = 60 << 20;
-  const std::string listed_start =
-      "1\xAC"
-      "Uno\xAC"
-      "abc\xAC";
+  const std::string listed_start = Actividades("1|Uno|abc|");
   // What a check and a run of a short file hold, for comparison.
   WriteFile(p_ / "Actividades.txt", listed_start + "\r\n");
   const long short_check = p_.Run("--comprobar", kSinCuarentena).peak_kib;
@@ -130,9 +120,7 @@ TEST_F(Fallas, LinesFarPastTheScansLimitTakeNoMemory) {
     };
     file << listed_start;
     junk();
-    file << "\r\n2\xAC"
-            "Dos\xAC"
-            "200\xAC";
+    file << Actividades("/2|Dos|200|");
     junk();
     file << "\r\n";
     junk();
@@ -148,10 +136,12 @@ TEST_F(Fallas, LinesFarPastTheScansLimitTakeNoMemory) {
   o = p_.Run("--comprobar", kSinCuarentena);
   EXPECT_EQ(o.status, 3) << o.err;
   EXPECT_LT(o.peak_kib, short_check + 8 * 1024) << "a short file takes " << short_check << " KiB";
-  EXPECT_NE(o.out.find("  línea 1: la alícuota no es un número (separador decimal: \".\"): 1¬Uno¬"
-                       "abc¬" +
-                       std::string(1 << 20, 'x')),
-            std::string::npos);
+  EXPECT_NE(
+      o.out.find(
+          Actividades(
+              "  línea 1: la alícuota no es un número (separador decimal: \".\"): 1¬Uno¬abc¬") +
+          std::string(1 << 20, 'x')),
+      std::string::npos);
   EXPECT_GT(o.out.size(), 3 * kJunk);
 }
 
@@ -168,9 +158,7 @@ TEST_F(Fallas, APipeNobodyWritesToKeepsOnlyThisRunWaiting) {
     // The shell waits for no lock: it fails at once where one is held.
     EXPECT_NO_THROW(ShellSql(p_ / "Impuest.mdb",
                              "BEGIN IMMEDIATE; UPDATE nomencla SET alicuota = alicuota; COMMIT;"));
-    std::ofstream(fifo, std::ios::binary) << "2\xAC"
-                                             "Dos\xAC"
-                                             "200\xAC\r\n";
+    std::ofstream(fifo, std::ios::binary) << Actividades("2|Dos|200|/");
     const Outcome o = p_.Wait(run);
     EXPECT_EQ(o.status, 0) << o.out << o.err;
   }
@@ -182,9 +170,8 @@ TEST_F(Fallas, APipeNobodyWritesToKeepsOnlyThisRunWaiting) {
 constexpr auto kEspera = std::chrono::seconds(20);
 const std::string kLineaDeEspera =
     "Quelvar: Otro usuario está usando la base. Se espera hasta 20 segundos a que la libere.\n";
-const std::string kEscritura =
-    "BEGIN IMMEDIATE; INSERT INTO nomencla VALUES ('otro', 'usuario', 2);";
-const std::string kLectura = "BEGIN; SELECT count(*) FROM nomencla;";
+const std::string kEscritura = "escritura";  // a write not yet committed: a row added
+const std::string kLectura = "lectura";
 
 // Nor does a check's memory follow the file much more than the run's: the
 // rows it would load and the lines it lists are kept aside on the disk, the
@@ -195,8 +182,8 @@ TEST_F(Fallas, ACheckTakesAboutTheMemoryOfTheRun) {
   Generate(200000);
   long check_peak[2];
   for (int reading = 0; reading < 2; ++reading) {
-    std::unique_ptr<ShellUser> other;
-    if (reading) other = std::make_unique<ShellUser>(p_ / "Impuest.mdb", kLectura);
+    std::unique_ptr<OtroUsuario> other;
+    if (reading) other = std::make_unique<OtroUsuario>(p_ / "Impuest.mdb", kLectura);
     const Outcome check = p_.Run("--comprobar", kSinCuarentena);
     EXPECT_EQ(check.status, 0) << check.err;
     check_peak[reading] = check.peak_kib;
@@ -213,8 +200,8 @@ std::string TableSeenByTheShell(const Programa& p) {
 
 // Held past the wait: the run gives up within the wait and a little, and
 // the other user, let go after it, commits; returns what the run said.
-Outcome RunWhileHeldPastTheWait(const Programa& p, const std::string& sql) {
-  ShellUser other(p / "Impuest.mdb", sql);
+Outcome RunWhileHeldPastTheWait(const Programa& p, const std::string& modo) {
+  OtroUsuario other(p / "Impuest.mdb", modo);
   const auto start = Clock::now();
   Outcome o = p.Run();
   const auto waited = Clock::now() - start;
@@ -252,9 +239,9 @@ TEST_F(Fallas, HoldsOfTwoSecondsAreWaitedOut) {
   ASSERT_EQ(p_.Run().status, 0);
   const std::vector<Row> imported = p_.Rows();
   const std::string report = ReadFile(p_ / "Act.log");
-  for (const std::string& sql : {kEscritura, kLectura}) {
-    SCOPED_TRACE(sql);
-    ShellUser other(p_ / "Impuest.mdb", sql);
+  for (const std::string& modo : {kEscritura, kLectura}) {
+    SCOPED_TRACE(modo);
+    OtroUsuario other(p_ / "Impuest.mdb", modo);
     const pid_t pid = p_.Start();
     std::this_thread::sleep_for(std::chrono::seconds(2));
     ASSERT_EQ(other.Release(), 0);
@@ -265,7 +252,7 @@ TEST_F(Fallas, HoldsOfTwoSecondsAreWaitedOut) {
     EXPECT_EQ(p_.Rows(), imported);
     EXPECT_EQ(ReadFile(p_ / "Act.log"), report);
     // The write is waited for from the program's start, long enough to be told.
-    if (sql == kEscritura) {
+    if (modo == kEscritura) {
       EXPECT_EQ(o.out.rfind(kLineaDeEspera, 0), 0u) << o.out;
     }
   }

@@ -3,9 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
 
+#include "import/actividades.h"
 #include "platform/fake_env.h"
 #include "platform/test_database.h"
 
@@ -40,10 +39,7 @@ TEST_F(Conexion, EveryReasonToFailGivesFalse) {
 
 TEST_F(Conexion, AFailedConnectionTellsTheUserAndTouchesNothingElse) {
   CreateDatabase(base_, "otra clave");
-  env_.files[folder_ / "Actividades.txt"] =
-      "1\xAC"
-      "a\xAC"
-      "1\xAC\r\n";
+  env_.files[folder_ / "Actividades.txt"] = Actividades("1|a|1|/");
   form_.Form_Load();
   EXPECT_THAT(env_.events, ElementsAre("caja i Quelvar: No es posible conectarse a la base."));
   EXPECT_EQ(env_.File("Act.log"), "<ausente>");
@@ -54,20 +50,10 @@ TEST_F(Conexion, AFailedConnectionTellsTheUserAndTouchesNothingElse) {
 // of the wait, and the notice goes before the run goes on.
 TEST_F(Conexion, AWaitForAnotherUserIsShownUntilItEnds) {
   CreateDatabase(base_);
-  env_.files[folder_ / "Actividades.txt"] =
-      "1\xAC"
-      "a\xAC"
-      "1\xAC\r\n";
-  OtherUser other(base_);
-  // Waiting for locks as other programs do: while the run retries, it holds
-  // the file for instants that a commit without any wait could meet.
-  other.Run("PRAGMA busy_timeout = 5000; BEGIN IMMEDIATE");
-  std::thread commit([&] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    other.Run("COMMIT");
-  });
+  env_.files[folder_ / "Actividades.txt"] = Actividades("1|a|1|/");
+  OtroUsuario other(base_, "escritura", 1500);
   form_.Form_Load();
-  commit.join();
+  EXPECT_EQ(other.Release(), 0);
   ASSERT_GE(env_.events.size(), 3u);
   EXPECT_EQ(env_.events[0],
             "espera: Otro usuario está usando la base. Se espera hasta 20 segundos a que la "

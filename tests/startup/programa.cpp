@@ -4,11 +4,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <thread>
 
 namespace quelvar {
 
@@ -38,42 +36,14 @@ std::string ShellSql(const std::string& path, const std::string& sql) {
   return printed;
 }
 
-ShellUser::ShellUser(const std::string& path, const std::string& sql) : stop_(path + ".soltar") {
-  const std::string script = path + ".retener.sql";
-  const std::string mark = path + ".retenida";
-  // Those of an earlier holder would say this one ran, or let go, at once.
-  std::filesystem::remove(mark);
-  std::filesystem::remove(stop_);
-  WriteFile(script, sql + "\n.system touch '" + mark + "'\n");
-  shell_ = std::make_unique<Background>(
-      std::vector<std::string>{"/bin/sh", "-c",
-                               "{ cat '" + script + "'; while [ ! -e '" + stop_ +
-                                   "' ]; do sleep 0.02; done; echo 'COMMIT;'; } | " +
-                                   ShellCommand(path) + " -bail >/dev/null"});
-  for (int i = 0; i < 1000 && !Exists(mark); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  if (!Exists(mark)) throw std::runtime_error("the sqlcipher shell never ran: " + sql);
-}
-
-int ShellUser::Release() {
-  if (!shell_) return 0;
-  WriteFile(stop_, "");
-  const int status = shell_->Wait();
-  shell_.reset();
-  return status;
-}
-
 const std::vector<Row>& Programa::RowsBefore() {
   static const std::vector<Row> rows = {{"viejo", "fila anterior", 1}};
   return rows;
 }
 
 void Programa::MakeDatabase() {
-  if (Shell(std::string(QUELVAR_CREAR_BASE) + " " + folder_.path() + " >/dev/null") != 0) {
-    throw std::runtime_error("crear-base failed");
-  }
-  RunSql(folder_ / "Impuest.mdb", "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1)");
+  CreateDatabase(folder_ / "Impuest.mdb", kPassword,
+                 std::string(kSchema) + "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1);");
 }
 
 pid_t Programa::Start(const std::string& args, const std::vector<std::string>& environment,

@@ -1,5 +1,5 @@
 // The built program in an application folder of its own, as a user lays it
-// out: the program, a database made by the project's tool, the activity file.
+// out: the program, a database, the activity file.
 #pragma once
 
 #include <sys/types.h>
@@ -57,22 +57,5 @@ std::string ShellCommand(const std::string& path);
 // Runs `sql` in that shell on the database at `path` (created, in SQLCipher 3,
 // if missing); what the shell printed.
 std::string ShellSql(const std::string& path, const std::string& sql);
-
-// Another user in Debian's sqlcipher shell: runs `sql`, which leaves a
-// transaction open, and holds it until released, then commits it.
-class ShellUser {
- public:
-  // Returns once `sql` has run.
-  ShellUser(const std::string& path, const std::string& sql);
-  ~ShellUser() { Release(); }
-  ShellUser(const ShellUser&) = delete;
-  ShellUser& operator=(const ShellUser&) = delete;
-  // The shell's exit status.
-  int Release();
-
- private:
-  std::string stop_;
-  std::unique_ptr<Background> shell_;
-};
 
 }  // namespace quelvar

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "import/actividades.h"
 #include "platform/file_system.h"
 
 namespace quelvar {
@@ -20,10 +21,7 @@ namespace {
 constexpr char kFin[] = "Quelvar: Ha terminado el proceso de importación.\n";
 constexpr char kGenerado[] =
     "Quelvar: Se generó un archivo Act.log en le directorio del archivo de importación \n";
-constexpr char kUnaLinea[] =
-    "1\xAC"
-    "Uno\xAC"
-    "100\xAC\r\n";
+const std::string kUnaLinea = Actividades("1|Uno|100|/");
 
 class ProgramaTest : public ::testing::Test {
  protected:
@@ -52,39 +50,23 @@ TEST_F(ProgramaTest, WithoutADatabaseItSaysSoAndCreatesNothing) {
 
 TEST_F(ProgramaTest, ImportsAndReports) {
   p_.MakeDatabase();
-  const std::string cultivo =
-      "011\xAC"
-      "Cultivo de ca\xF1"
+  const std::string cultivo = Actividades(
+      "011|Cultivo de ca\xF1"
       "a de az\xFA"
-      "car\xAC";
-  WriteFile(p_ / "Actividades.txt", cultivo + "350\xAC\r\n" +
-                                        "012\xAC"
-                                        "O'Higgins \"hnos\"\xAC"
-                                        "100\xAC\r\n"
-                                        "013\xAC'); DROP TABLE nomencla; --\xAC"
-                                        "5\xAC\r\n"
-                                        "014\xAC"
-                                        "Con punto\xAC"
-                                        "3.5\xAC\r\n"
-                                        "015\xAC"
-                                        "Letras\xAC"
-                                        "abc\xAC\r\n" +
-                                        cultivo + "1\xAC\r\n");
+      "car|");
+  WriteFile(p_ / "Actividades.txt",
+            cultivo +
+                Actividades("350|/012|O'Higgins \"hnos\"|100|/013|'); DROP TABLE nomencla; "
+                            "--|5|/014|Con punto|3.5|/015|Letras|abc|/") +
+                cultivo + Actividades("1|/"));
   Outcome o = p_.Run();
   EXPECT_EQ(o.status, 0) << o.err;
   EXPECT_EQ(o.out, std::string(kGenerado) + kFin);
   EXPECT_EQ(o.err, "");
   EXPECT_EQ(ReadFile(p_ / "Act.log"),
-            "Registros erroneos :\r\n"
-            "015\xAC"
-            "Letras\xAC"
-            "abc\xAC\r\n" +
-                cultivo +
-                "1\xAC\r\n"
-                "\r\n"
-                "Total de registros que no insertados  3 \r\n"
-                "Total de registros insertados  3 \r\n"
-                "Cantidad total de registros:  6 \r\n");
+            Actividades("Registros erroneos :/015|Letras|abc|/") + cultivo +
+                Actividades("1|//Total de registros que no insertados  3 /Total de registros "
+                            "insertados  3 /Cantidad total de registros:  6 /"));
   EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"011", "Cultivo de caña de azúcar", 3.5},
                                          {"012", "O'Higgins \"hnos\"", 1},
                                          {"013", "'); DROP TABLE nomencla; --", 0.05}}));
@@ -92,13 +74,7 @@ TEST_F(ProgramaTest, ImportsAndReports) {
 
 TEST_F(ProgramaTest, AMalformedLineEndsWithExitStatus3) {
   p_.MakeDatabase();
-  WriteFile(p_ / "Actividades.txt", std::string(kUnaLinea) +
-                                        "2\xAC"
-                                        "Dos\xAC"
-                                        "200\xAC\r\n" +
-                                        "3\xAC"
-                                        "Tres\xAC"
-                                        "300\r\n");
+  WriteFile(p_ / "Actividades.txt", kUnaLinea + Actividades("2|Dos|200|/3|Tres|300/"));
   Outcome o = p_.Run();
   EXPECT_EQ(o.status, 3);
   EXPECT_EQ(o.out, std::string("Error: Estructura del archivo incorrecta\n") + kFin);
@@ -113,10 +89,7 @@ TEST_F(ProgramaTest, TheRateFollowsTheUsersDecimalSeparator) {
   // localedef exits 1 for mere warnings; the compiled locale is what counts.
   Shell("localedef -i es_AR -f UTF-8 " + locales + "/es_AR.UTF-8 >/dev/null 2>&1");
   ASSERT_TRUE(Exists(locales + "/es_AR.UTF-8/LC_NUMERIC"));
-  WriteFile(p_ / "Actividades.txt",
-            "1\xAC"
-            "Uno\xAC"
-            "3,5\xAC\r\n");
+  WriteFile(p_ / "Actividades.txt", Actividades("1|Uno|3,5|/"));
 
   ASSERT_EQ(p_.Run("", {"LOCPATH=" + locales, "LC_ALL=es_AR.UTF-8"}).status, 0);
   EXPECT_EQ(p_.Rows(), (std::vector<Row>{{"1", "Uno", 0.035}}));
@@ -131,10 +104,7 @@ TEST_F(ProgramaTest, TheRateFollowsTheUsersDecimalSeparator) {
 
 TEST_F(ProgramaTest, OnATerminalAProgressLineStandsWhileItImportsAndIsErased) {
   p_.MakeDatabase();
-  WriteFile(p_ / "Actividades.txt", std::string(kUnaLinea) +
-                                        "2\xAC"
-                                        "Dos\xAC"
-                                        "x\xAC\r\n");
+  WriteFile(p_ / "Actividades.txt", kUnaLinea + Actividades("2|Dos|x|/"));
   // `script` gives the program a terminal for standard output and error; in
   // a terminal 20 columns wide the line must not wrap.
   for (int columns : {80, 20}) {
@@ -193,11 +163,11 @@ TEST_F(ProgramaTest, ClerksTakeTurnsInASharedFolderAndNothingPlantedThereIsFollo
   ASSERT_EQ(::stat((p_ / "Impuest.mdb").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0660u);
   EXPECT_EQ(st.st_gid, kOficina);
-  WriteFile(p_ / "Actividades.txt", std::string(kUnaLinea) + "2\xAC" + "Dos\xAC" + "x\xAC\r\n");
-  const std::string report =
-      std::string("Registros erroneos :\r\n2\xAC") + "Dos\xAC" +
-      "x\xAC\r\n\r\nTotal de registros que no insertados  1 \r\n" +
-      "Total de registros insertados  1 \r\nCantidad total de registros:  2 \r\n";
+  WriteFile(p_ / "Actividades.txt", kUnaLinea + Actividades("2|Dos|x|/"));
+  const std::string report = std::string(Actividades("Registros erroneos :/2|")) +
+                             Actividades(
+                                 "Dos|x|//Total de registros que no insertados  1 /Total de "
+                                 "registros insertados  1 /Cantidad total de registros:  2 /");
   auto clerk = [](uid_t uid, bool of_the_office = true) {
     return [uid, of_the_office] {
       const gid_t groups[] = {kOficina};
@@ -409,11 +379,8 @@ TEST_F(ProgramaTest, TheSqlcipherShellAndTheProgramReadEachOthersDatabases) {
             "table|nomencla\nindex|nomencla_codigo_actividad\n");
   std::filesystem::rename(shell_made, base);
 
-  WriteFile(p_ / "Actividades.txt",
-            "1\xAC"
-            "Ca\xF1"
-            "a\xAC"
-            "350\xAC\r\n");
+  WriteFile(p_ / "Actividades.txt", Actividades("1|Ca\xF1"
+                                                "a|350|/"));
   ASSERT_EQ(p_.Run().status, 0);
   EXPECT_EQ(ShellSql(base, "PRAGMA integrity_check; SELECT * FROM nomencla;"), "ok\n1|Caña|3.5\n");
 }
