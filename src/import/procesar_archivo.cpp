@@ -104,7 +104,6 @@ void Form1::Procesar_Archivo() {
       resultado.veredicto = Por_Su_Clase(falla);
       resultado.motivo = falla.description();
       if (resultado.veredicto == Veredicto::kFalla) {
-        informe->Flush();
         pantalla_.MsgBox(falla.description(), Icon::kCritical, "Error");
         pantalla_.SetMousePointer(MousePointer::kDefault);
       }

@@ -236,32 +236,32 @@ bool DeriveWith(int algorithm, const Inputs& e, int key_sz, unsigned char* key,
 }
 
 // The one key being derived in advance, and who waits for it.
-struct Adelanto {
+struct Advance {
   std::mutex mutex;
-  std::condition_variable hecho_cv;
-  bool activo = false;
-  bool hecho = false;
-  bool bien = false;
+  std::condition_variable done_cv;
+  bool active = false;
+  bool done = false;
+  bool ok = false;
   int algorithm = 0;
   int iterations = 0;
   std::string pass;
   std::string salt;
   std::vector<unsigned char> key;
-  std::atomic<bool> parar{false};
-  std::thread hilo;
+  std::atomic<bool> stop{false};
+  std::thread thread;
 
-  bool Es(int a, const unsigned char* p, int p_sz, const unsigned char* s, int s_sz, int it,
-          int key_sz) const {
-    return activo && a == algorithm && it == iterations &&
+  bool Matches(int a, const unsigned char* p, int p_sz, const unsigned char* s, int s_sz, int it,
+               int key_sz) const {
+    return active && a == algorithm && it == iterations &&
            key.size() == static_cast<std::size_t>(key_sz) &&
            pass == std::string_view(reinterpret_cast<const char*>(p), p_sz) &&
            salt == std::string_view(reinterpret_cast<const char*>(s), s_sz);
   }
 };
 
-Adelanto& El_Adelanto() {
-  static Adelanto adelanto;
-  return adelanto;
+Advance& TheAdvance() {
+  static Advance advance;
+  return advance;
 }
 
 }  // namespace
@@ -269,12 +269,12 @@ Adelanto& El_Adelanto() {
 bool Pbkdf2Hmac(int algorithm, const unsigned char* pass, int pass_sz, const unsigned char* salt,
                 int salt_sz, int iterations, int key_sz, unsigned char* key) {
   if (pass_sz < 0 || salt_sz < 0 || iterations < 1 || key_sz < 0) return false;
-  Adelanto& a = El_Adelanto();
+  Advance& a = TheAdvance();
   {
     std::unique_lock<std::mutex> lock(a.mutex);
-    if (a.Es(algorithm, pass, pass_sz, salt, salt_sz, iterations, key_sz)) {
-      a.hecho_cv.wait(lock, [&] { return a.hecho; });
-      if (a.bien) {
+    if (a.Matches(algorithm, pass, pass_sz, salt, salt_sz, iterations, key_sz)) {
+      a.done_cv.wait(lock, [&] { return a.done; });
+      if (a.ok) {
         std::memcpy(key, a.key.data(), a.key.size());
         return true;
       }
@@ -285,30 +285,30 @@ bool Pbkdf2Hmac(int algorithm, const unsigned char* pass, int pass_sz, const uns
 
 KeyInAdvance::KeyInAdvance(int algorithm, const std::string& pass, const std::string& salt,
                            int iterations, int key_sz) {
-  Adelanto& a = El_Adelanto();
+  Advance& a = TheAdvance();
   std::lock_guard<std::mutex> lock(a.mutex);
-  if (a.activo || key_sz <= 0) return;  // one at a time
+  if (a.active || key_sz <= 0) return;  // one at a time
   a.algorithm = algorithm;
   a.iterations = iterations;
   a.pass = pass;
   a.salt = salt;
   a.key.assign(static_cast<std::size_t>(key_sz), 0);
-  a.hecho = false;
-  a.parar = false;
+  a.done = false;
+  a.stop = false;
   try {
-    a.hilo = std::thread([&a] {
+    a.thread = std::thread([&a] {
       const Inputs e{reinterpret_cast<const unsigned char*>(a.pass.data()),
                      static_cast<int>(a.pass.size()),
                      reinterpret_cast<const unsigned char*>(a.salt.data()),
                      static_cast<int>(a.salt.size()), a.iterations};
-      const bool bien =
-          DeriveWith(a.algorithm, e, static_cast<int>(a.key.size()), a.key.data(), &a.parar);
-      std::lock_guard<std::mutex> hecho(a.mutex);
-      a.bien = bien;
-      a.hecho = true;
-      a.hecho_cv.notify_all();
+      const bool ok =
+          DeriveWith(a.algorithm, e, static_cast<int>(a.key.size()), a.key.data(), &a.stop);
+      std::lock_guard<std::mutex> done(a.mutex);
+      a.ok = ok;
+      a.done = true;
+      a.done_cv.notify_all();
     });
-    a.activo = true;
+    a.active = true;
     mine_ = true;
   } catch (const std::system_error&) {
     // No thread: the key is derived when it is asked for.
@@ -317,13 +317,13 @@ KeyInAdvance::KeyInAdvance(int algorithm, const std::string& pass, const std::st
 
 KeyInAdvance::~KeyInAdvance() {
   if (!mine_) return;
-  Adelanto& a = El_Adelanto();
-  a.parar = true;
-  a.hilo.join();
+  Advance& a = TheAdvance();
+  a.stop = true;
+  a.thread.join();
   std::lock_guard<std::mutex> lock(a.mutex);
   OPENSSL_cleanse(a.key.data(), a.key.size());
   OPENSSL_cleanse(a.pass.data(), a.pass.size());
-  a.activo = false;
+  a.active = false;
 }
 
 }  // namespace quelvar

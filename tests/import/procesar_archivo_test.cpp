@@ -108,12 +108,18 @@ TEST_F(Importacion, AFileEndingInTwoLineEndsStopsOnItsEmptyLastLine) {
   }
 }
 
+// While the user reads of the failure, the report of the run before still
+// describes the table, and is the one in place.
 TEST_F(Importacion, AnOtherFailureInALineIsShownAndTheLineListed) {
   int lookups = 0;
   env_.before_regional_settings = [&] {
     if (++lookups == 2) throw Failure(FailureKind::kOther, 7, "Memoria insuficiente");
   };
+  env_.files[folder_ / "Act.log"] = "de antes\r\n";
+  std::vector<std::string> reports_seen;
+  env_.while_message_shown = [&] { reports_seen.push_back(Report()); };
   Run(Actividades("1|Uno|100|/2|Dos|200|/3|Tres|300|/"));
+  EXPECT_EQ(reports_seen[0], "de antes\r\n");
   EXPECT_THAT(env_.events, ElementsAre("puntero reloj", "caja x Error: Memoria insuficiente",
                                        "puntero normal", "puntero normal", kGenerado, kTerminado));
   EXPECT_EQ(Report(), Actividades("Registros erroneos :/2|Dos|200|/") + Totales(1, 2, 3));

@@ -178,8 +178,13 @@ TEST_F(Tabla, ExistenceComparesAsTheTableDoesWithOrWithoutAnIndex) {
               (indexed ? "CREATE INDEX i ON nomencla (codigo, actividad);" : ""));
       EXPECT_EQ(db().IndexServes("select * from nomencla where codigo = ? and actividad = ?"),
                 indexed);
-      ASSERT_TRUE(Insertar_Registro(db(), "011", "Cultivo", 1));
-      ASSERT_TRUE(Insertar_Registro(db(), "Ab", "x", 1));
+      // Told, as the run tells it: a filter kept for a table that does not
+      // compare as bytes would answer for it.
+      for (auto [codigo, actividad] : {asked[0], std::pair<const char*, const char*>{"Ab", "x"}}) {
+        ASSERT_FALSE(Existe(codigo, actividad));
+        ASSERT_TRUE(Insertar_Registro(db(), codigo, actividad, 1));
+        existencia_->Insertado(codigo, actividad);
+      }
       std::vector<bool> answers;
       for (auto [codigo, actividad] : asked) answers.push_back(Existe(codigo, actividad));
       EXPECT_EQ(answers, expected);

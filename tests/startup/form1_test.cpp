@@ -3,7 +3,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-
 #include "import/actividades.h"
 #include "platform/fake_env.h"
 #include "platform/test_database.h"

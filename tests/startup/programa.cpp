@@ -42,8 +42,9 @@ const std::vector<Row>& Programa::RowsBefore() {
 }
 
 void Programa::MakeDatabase() {
-  CreateDatabase(folder_ / "Impuest.mdb", kPassword,
-                 std::string(kSchema) + "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1);");
+  CreateDatabase(
+      folder_ / "Impuest.mdb", kPassword,
+      std::string(kSchema) + "INSERT INTO nomencla VALUES ('viejo', 'fila anterior', 1);");
 }
 
 pid_t Programa::Start(const std::string& args, const std::vector<std::string>& environment,
