@@ -17,8 +17,11 @@
 // After windows.h, which it needs.
 #include <bcrypt.h>
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
+#include "platform/sha256.h"
 #include "platform/sqlcipher_provider.h"
 
 namespace quelvar {
@@ -199,6 +202,44 @@ int Cipher(void*, int mode, const unsigned char* key, int key_sz, const unsigned
 }
 
 }  // namespace
+
+struct Sha256::State {
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  ~State() {
+    if (hash != nullptr) cng.DestroyHash(hash);
+  }
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  // A plain hash needs a handle of its own: those above are HMAC's.
+  static BCRYPT_ALG_HANDLE sha256 = [] {
+    BCRYPT_ALG_HANDLE handle = nullptr;
+    if (LoadCng()) cng.OpenAlgorithmProvider(&handle, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    return handle;
+  }();
+  if (sha256 == nullptr || !Ok(cng.CreateHash(sha256, &state_->hash, nullptr, 0, nullptr, 0, 0))) {
+    throw std::bad_alloc();
+  }
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Feed(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ULONG piece = static_cast<ULONG>(std::min<std::size_t>(bytes.size(), 1u << 30));
+    if (!Ok(cng.HashData(state_->hash, reinterpret_cast<PUCHAR>(const_cast<char*>(bytes.data())),
+                         piece, 0))) {
+      throw std::bad_alloc();
+    }
+    bytes.remove_prefix(piece);
+  }
+}
+
+std::string Sha256::Hex() {
+  unsigned char digest[32];
+  if (!Ok(cng.FinishHash(state_->hash, digest, sizeof digest, 0))) throw std::bad_alloc();
+  return HexOf(digest, sizeof digest);
+}
 
 // CNG's derivation runs to its end once begun: a SQLCipher 4 key derived in
 // advance, and not needed (the file was SQLCipher 3's), would hold up the

@@ -18,6 +18,7 @@
 #include <new>
 
 #include "platform/pbkdf2_openssl.h"
+#include "platform/sha256.h"
 #include "platform/sqlcipher_provider.h"
 
 namespace quelvar {
@@ -160,6 +161,31 @@ int BlockBytes(void*) { return EVP_CIPHER_get_block_size(aes); }
 int NoFips(void*) { return 0; }
 
 }  // namespace
+
+struct Sha256::State {
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  ~State() { EVP_MD_CTX_free(ctx); }
+};
+
+Sha256::Sha256() : state_(std::make_unique<State>()) {
+  if (state_->ctx == nullptr || EVP_DigestInit_ex(state_->ctx, EVP_sha256(), nullptr) != 1) {
+    throw std::bad_alloc();
+  }
+}
+
+Sha256::~Sha256() = default;
+
+void Sha256::Feed(std::string_view bytes) {
+  if (EVP_DigestUpdate(state_->ctx, bytes.data(), bytes.size()) != 1) throw std::bad_alloc();
+}
+
+std::string Sha256::Hex() {
+  unsigned char digest[32];
+  unsigned int size = 0;
+  if (EVP_DigestFinal_ex(state_->ctx, digest, &size) != 1) throw std::bad_alloc();
+  return HexOf(digest, size);
+}
+
 }  // namespace quelvar
 
 // Named by the build as SQLCipher's custom provider: SQLCipher calls it

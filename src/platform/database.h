@@ -33,6 +33,7 @@ class Statement {
   // without a copy: it must outlive the statement's next Step().
   virtual void BindText(int index, std::string_view utf8) = 0;
   virtual void BindDouble(int index, double value) = 0;
+  virtual void BindInteger(int index, std::int64_t value) = 0;
   // A failure that ends the database's transaction (a rule that rolls it
   // back) is thrown, also when it comes as a refused row: what follows would
   // no longer be part of the transaction.
@@ -42,6 +43,10 @@ class Statement {
   // On a row: the value of a column (counted from 0) as the engine renders
   // it as text, UTF-8; nothing for NULL. Valid until the next Step() or Reset().
   virtual std::optional<std::string_view> ColumnText(int index) = 0;
+  // On a row: the value of a column as a number, as the engine converts it;
+  // nothing for NULL.
+  virtual std::optional<double> ColumnDouble(int index) = 0;
+  virtual std::optional<std::int64_t> ColumnInteger(int index) = 0;
   // The rows the statement's last run inserted, changed or deleted itself;
   // those of triggers do not count.
   virtual std::int64_t RowsChanged() = 0;
@@ -130,10 +135,11 @@ class DBEngine {
   virtual void SetLockWait(std::chrono::milliseconds bound, LockWaitListener* listener) = 0;
   // Opens an existing database file; never creates one. `connect` may carry
   // the password as ";pwd=...". `exclusive` and `read_only` are the open mode
-  // as the engine's users know it; only the program's own, shared and
-  // read-write (false, false), is built. The open fails when the password is
-  // wrong, the file is no database (an empty one included), it cannot be
-  // written, or its folder takes no new files (the engine's journal).
+  // as the engine's users know it; the program's own is shared and
+  // read-write (false, false), and shared and read-only (false, true) for
+  // what only reads it. The open fails when the password is wrong, the file
+  // is no database (an empty one included), or, to write, it cannot be
+  // written or its folder takes no new files (the engine's journal).
   // Another user's lock (as while that user commits) is waited for up to
   // the lock wait; one held longer fails the open.
   virtual std::unique_ptr<Database> OpenDatabase(const std::string& name, bool exclusive,

@@ -4,12 +4,16 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <pwd.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <string>
+#include <vector>
 
 #include "platform/desktop_ui.h"
 #include "platform/real_system.h"
@@ -40,6 +44,41 @@ NumberFormat UserNumberFormat() {
   if (decimal != nullptr && *decimal != '\0' && valid.Valid()) format.decimal_separator = decimal;
   ::freelocale(user);
   return format;
+}
+
+Who CurrentUser() {
+  Who who;
+  std::vector<char> buffer(16384);
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+      found != nullptr) {
+    who.user = found->pw_name;
+  } else {
+    who.user = std::to_string(::geteuid());
+  }
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) == 0) who.machine = host;
+  return who;
+}
+
+Moment CurrentMoment() {
+  const std::time_t now = std::time(nullptr);
+  struct tm utc {};
+  struct tm local {};
+  ::gmtime_r(&now, &utc);
+  ::localtime_r(&now, &local);
+  char texto[64];
+  Moment moment;
+  std::strftime(texto, sizeof texto, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  moment.utc = texto;
+  std::strftime(texto, sizeof texto, "%Y-%m-%d %H:%M:%S", &local);
+  const long offset = local.tm_gmtoff / 60;
+  char zona[48];
+  std::snprintf(zona, sizeof zona, " %c%02ld:%02ld", offset < 0 ? '-' : '+', std::labs(offset) / 60,
+                std::labs(offset) % 60);
+  moment.local = std::string(texto) + zona;
+  return moment;
 }
 
 void SetUpProcess() {

@@ -2,6 +2,8 @@
 // ever written to a console, which a program of the graphical subsystem does
 // not have.
 
+#include <cstdio>
+
 #include "platform/real_system.h"
 #include "platform/windows_text.h"
 
@@ -151,6 +153,45 @@ NumberFormat UserNumberFormat() {
     format.decimal_separator = Utf8(decimal);
   }
   return format;
+}
+
+Who CurrentUser() {
+  Who who;
+  wchar_t name[512] = {};
+  DWORD size = 512;
+  if (::GetUserNameW(name, &size)) who.user = Utf8(name);
+  size = 512;
+  if (::GetComputerNameW(name, &size)) who.machine = Utf8(name);
+  size = ::GetEnvironmentVariableW(L"USERDOMAIN", name, 512);
+  if (size > 0 && size < 512) who.domain = Utf8(name);
+  return who;
+}
+
+Moment CurrentMoment() {
+  SYSTEMTIME utc{};
+  SYSTEMTIME local{};
+  ::GetSystemTime(&utc);
+  ::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &local);
+  // The offset, from the two readings of one moment.
+  FILETIME u{};
+  FILETIME l{};
+  ::SystemTimeToFileTime(&utc, &u);
+  ::SystemTimeToFileTime(&local, &l);
+  const long long diferencia =
+      (static_cast<long long>(ULARGE_INTEGER{{l.dwLowDateTime, l.dwHighDateTime}}.QuadPart) -
+       static_cast<long long>(ULARGE_INTEGER{{u.dwLowDateTime, u.dwHighDateTime}}.QuadPart)) /
+      600000000;  // minutes
+  char texto[64];
+  Moment moment;
+  std::snprintf(texto, sizeof texto, "%04u-%02u-%02uT%02u:%02u:%02uZ", utc.wYear, utc.wMonth,
+                utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
+  moment.utc = texto;
+  std::snprintf(texto, sizeof texto, "%04u-%02u-%02u %02u:%02u:%02u %c%02lld:%02lld", local.wYear,
+                local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                diferencia < 0 ? '-' : '+', (diferencia < 0 ? -diferencia : diferencia) / 60,
+                (diferencia < 0 ? -diferencia : diferencia) % 60);
+  moment.local = texto;
+  return moment;
 }
 
 void SetUpProcess() {

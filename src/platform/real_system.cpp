@@ -31,6 +31,10 @@ const NumberFormat& RealSystem::RegionalSettings() {
   return *number_format_;
 }
 
+Who RealSystem::WhoRuns() { return CurrentUser(); }
+
+Moment RealSystem::Now() { return CurrentMoment(); }
+
 DBEngine& RealSystem::Engine() {
   if (!engine_) engine_ = NewSqlCipherEngine();
   return *engine_;

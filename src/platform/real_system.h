@@ -26,6 +26,8 @@ class RealSystem final : public System {
   std::unique_ptr<Scratch> NewScratch() override;
   const NumberFormat& RegionalSettings() override;
   DBEngine& Engine() override;
+  Who WhoRuns() override;
+  Moment Now() override;
 
  private:
   std::optional<NumberFormat> number_format_;
@@ -40,8 +42,12 @@ std::string ExecutableFolder();
 // the running executable's path, or nothing when it is longer than
 // `capacity` characters;
 std::optional<std::string> ExecutablePath(std::size_t capacity);
-// the user's decimal separator, from the system's regional settings.
+// the user's decimal separator, from the system's regional settings;
 NumberFormat UserNumberFormat();
+// who runs the program, and where;
+Who CurrentUser();
+// the moment now, in UTC and on the user's clock.
+Moment CurrentMoment();
 
 // First thing in the program, so that it runs however it was started. On
 // Linux, standard input, output or error that was closed is opened on

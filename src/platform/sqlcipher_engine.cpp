@@ -210,6 +210,9 @@ class SqlStatement final : public Statement {
   void BindDouble(int index, double value) override {
     Check(sqlite3_bind_double(stmt_, index, value));
   }
+  void BindInteger(int index, std::int64_t value) override {
+    Check(sqlite3_bind_int64(stmt_, index, value));
+  }
   StepResult Step() override {
     Running running(c_);
     int rc = sqlite3_step(stmt_);
@@ -233,6 +236,14 @@ class SqlStatement final : public Statement {
       return std::nullopt;
     }
     return std::string_view(text, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
+  }
+  std::optional<double> ColumnDouble(int index) override {
+    if (sqlite3_column_type(stmt_, index) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_double(stmt_, index);
+  }
+  std::optional<std::int64_t> ColumnInteger(int index) override {
+    if (sqlite3_column_type(stmt_, index) == SQLITE_NULL) return std::nullopt;
+    return sqlite3_column_int64(stmt_, index);
   }
   const Refusal& LastRefusal() const override { return refusal_; }
   std::int64_t RowsChanged() override { return sqlite3_changes64(c_.db); }
@@ -463,10 +474,12 @@ class SqlCipherEngine final : public DBEngine {
     lock_wait_ = {bound, listener};
   }
 
-  // Shared and read-write, the one mode the program opens a base in.
-  std::unique_ptr<Database> OpenDatabase(const std::string& name, bool, bool,
+  // Shared, read-write or read-only.
+  std::unique_ptr<Database> OpenDatabase(const std::string& name, bool, bool read_only,
                                          std::string_view connect) override {
-    auto db = OpenInItsFormat(name, SQLITE_OPEN_READWRITE, connect, lock_wait_);
+    auto db = OpenInItsFormat(name, read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE,
+                              connect, lock_wait_);
+    if (read_only) return db;
     // SQLite quietly falls back to read-only when the file is not writable;
     // a run that must write is better refused here than at its first write.
     // Likewise a folder that takes no new file, where the journal that

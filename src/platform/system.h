@@ -20,6 +20,20 @@ struct NumberFormat {
   std::string decimal_separator = ".";  // UTF-8
 };
 
+// Who runs the program, and on which machine; `domain` only on Windows.
+struct Who {
+  std::string user;
+  std::string domain;
+  std::string machine;
+};
+
+// A moment, in UTC ("2026-12-11T15:04:05Z") and as the user's clock reads it,
+// with its offset ("2026-12-11 12:04:05 -03:00").
+struct Moment {
+  std::string utc;
+  std::string local;
+};
+
 class System {
  public:
   virtual ~System() = default;
@@ -44,6 +58,9 @@ class System {
 
   // The database engine, created on first use.
   virtual DBEngine& Engine() = 0;
+
+  virtual Who WhoRuns() = 0;
+  virtual Moment Now() = 0;
 };
 
 // Hands every call to another system: a wrapper overrides only what it
@@ -64,6 +81,8 @@ class SystemWrapper : public System {
   std::unique_ptr<Scratch> NewScratch() override { return target_.NewScratch(); }
   const NumberFormat& RegionalSettings() override { return target_.RegionalSettings(); }
   DBEngine& Engine() override { return target_.Engine(); }
+  Who WhoRuns() override { return target_.WhoRuns(); }
+  Moment Now() override { return target_.Now(); }
 
  private:
   System& target_;

@@ -81,6 +81,20 @@ void AppendUnit(bool big_endian, std::uint32_t unit, std::string& out) {
 
 }  // namespace
 
+std::string_view EncodingName(TextEncoding encoding) {
+  switch (encoding) {
+    case TextEncoding::kUtf8:
+      return "UTF-8";
+    case TextEncoding::kUtf16LE:
+      return "UTF-16LE";
+    case TextEncoding::kUtf16BE:
+      return "UTF-16BE";
+    case TextEncoding::kWindows1252:
+      break;
+  }
+  return "Windows-1252";
+}
+
 void AppendUtf8(TextEncoding encoding, std::string_view bytes, std::string& utf8) {
   switch (encoding) {
     case TextEncoding::kUtf8:

@@ -10,6 +10,9 @@ namespace quelvar {
 
 enum class TextEncoding { kWindows1252, kUtf8, kUtf16LE, kUtf16BE };
 
+// Its name, as people know it: "Windows-1252", "UTF-8", "UTF-16LE", "UTF-16BE".
+std::string_view EncodingName(TextEncoding encoding);
+
 // Appends `bytes`, text in `encoding`, to `utf8` as UTF-8. Windows-1252 is
 // lossless for all 256 byte values: the five bytes it leaves undefined map to
 // the C1 controls of the same number. UTF-8 and UTF-16 input must be valid

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/failure.h"
+#include "platform/sha256.h"
 
 namespace quelvar {
 
@@ -31,10 +32,15 @@ LineReader::LineReader(std::unique_ptr<ByteSource> source, const TextFormat& for
 
 void LineReader::Examine() {
   TextFormatDetector detector;
+  Sha256 sha256;
   for (std::size_t n; (n = source_->Read(buffer_.data(), buffer_.size())) > 0;) {
-    detector.Feed(std::string_view(buffer_.data(), n));
+    const std::string_view piece(buffer_.data(), n);
+    detector.Feed(piece);
+    sha256.Feed(piece);
+    size_ += n;
   }
   format_ = detector.Verdict();
+  sha256_ = sha256.Hex();
   source_->Rewind();
   Begin();
 }

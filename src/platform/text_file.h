@@ -66,7 +66,8 @@ class LineWriter;
 // the file again when it must be written whole.
 //
 // The file is examined whole once, when the reader is made, for its format
-// (TextFormatDetector); its mark is no part of the first line. With LF line
+// (TextFormatDetector), its size and its SHA-256; its mark is no part of the
+// first line. With LF line
 // ends each LF ends a line; otherwise CR LF or a lone CR does, and an LF is
 // an ordinary character. A line end that is the last thing in the file
 // starts no further line.
@@ -82,6 +83,10 @@ class LineReader {
   LineReader& operator=(const LineReader&) = delete;
 
   const TextFormat& format() const { return format_; }
+  // What the examination found of the whole file: its size and its SHA-256
+  // (empty for a file not examined).
+  std::uint64_t size() const { return size_; }
+  const std::string& sha256() const { return sha256_; }
   // True when no byte is left to read.
   bool AtEnd();
   void ReadLine(Line& line);
@@ -108,6 +113,8 @@ class LineReader {
   std::uint64_t offset_ = 0;  // where buffer_[0] lies in the file
   bool exhausted_ = false;
   TextFormat format_;
+  std::uint64_t size_ = 0;
+  std::string sha256_;
   std::size_t unit_ = 1;  // bytes per code unit
   std::size_t held_characters_;
   std::size_t held_bytes_;

@@ -82,6 +82,10 @@ class FakeEnv final : public UserInterface, public System {
   const NumberFormat& RegionalSettings() override;
   DBEngine& Engine() override { return engine; }
   SharedEngine engine;
+  Who WhoRuns() override { return who; }
+  Moment Now() override { return now; }
+  Who who{"ana", "", "oficina"};
+  Moment now{"2026-12-11T15:04:05Z", "2026-12-11 12:04:05 -03:00"};
 
  private:
   std::string app_path_;
