@@ -7,6 +7,7 @@
 #include "import/alicuota.h"
 #include "import/campos.h"
 #include "import/existencia.h"
+#include "import/historial.h"
 #include "import/tabla.h"
 #include "startup/form1.h"
 
@@ -60,6 +61,33 @@ Veredicto Por_Su_Clase(const Failure& falla) {
   return Veredicto::kFalla;
 }
 
+// The record's entry of an import of `actividades`: who, when, the file, the
+// totals, how it ended.
+Entrada Entrada_De_La_Importacion(System& sistema, const LineReader& actividades,
+                                  std::int32_t leidas, std::int32_t rechazados, bool detenida) {
+  const Who quien = sistema.WhoRuns();
+  const Moment cuando = sistema.Now();
+  Entrada e;
+  e.cuando_utc = cuando.utc;
+  e.cuando_local = cuando.local;
+  e.usuario = quien.user;
+  e.dominio = quien.domain;
+  e.equipo = quien.machine;
+  e.version = QUELVAR_VERSION;
+  e.archivo = std::string(kArchivoActividades);
+  e.bytes = static_cast<std::int64_t>(actividades.size());
+  e.sha256 = actividades.sha256();
+  e.codificacion = std::string(EncodingName(actividades.format().encoding));
+  e.marca = actividades.format().byte_order_mark;
+  e.fin_de_linea = actividades.format().lf_line_ends ? "LF" : "CR LF";
+  e.leidas = leidas;
+  e.insertadas = leidas - rechazados;
+  e.no_insertadas = rechazados;
+  e.desenlace = std::string(detenida ? kDetenida : kCompleta);
+  if (detenida) e.linea_detenida = leidas + 1;
+  return e;
+}
+
 // A number as the report writes it: a blank or "-", the digits, a blank.
 std::string Numero(std::int32_t n) {
   std::string digitos = std::to_string(n);
@@ -73,6 +101,9 @@ std::string Numero(std::int32_t n) {
 void Form1::Procesar_Archivo() {
   pantalla_.SetMousePointer(MousePointer::kHourglass);
   seguimiento_.Tabla_Anterior(*BaseDatos);
+  // The table as it is, kept for an undo, and the record of this change,
+  // written in the same transaction.
+  Historial registro(*BaseDatos);
   Vaciar_Tabla(*BaseDatos);
   existencia_ = std::make_unique<Existencia>(*BaseDatos);
   const std::string carpeta = sistema_.AppPath();
@@ -119,8 +150,9 @@ void Form1::Procesar_Archivo() {
       if (Existe_Registro(campos.codigo, campos.actividad)) {
         resultado.veredicto = Veredicto::kRepetida;
       } else if (Insertar_Registro(*BaseDatos, campos.codigo, campos.actividad, alicuota,
-                                   &resultado.motivo)) {
+                                   &resultado.motivo, &alicuota)) {
         existencia_->Insertado(campos.codigo, campos.actividad);
+        registro.Insertada(campos.codigo, campos.actividad, alicuota);
       } else {
         resultado.veredicto = Veredicto::kRechazadaPorTabla;
       }
@@ -137,6 +169,7 @@ void Form1::Procesar_Archivo() {
     pantalla_.ReportProgress(leidas, rechazados);
   }
 
+  registro.Anotar(Entrada_De_La_Importacion(sistema_, *actividades, leidas, rechazados, detenida));
   // What the report lists is on disk (synced) before the commit, so a full
   // disk fails while the table can still be left as it was. The report takes
   // the old one's place only once the new table is committed, the old report

@@ -47,21 +47,23 @@ bool Compara_Como_Bytes(Database& BaseDatos, std::string_view columna) {
 void Vaciar_Tabla(Database& BaseDatos) { BaseDatos.Execute(kVaciar); }
 
 bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
-                       double alicuota, std::string* por_que) {
+                       double alicuota, std::string* por_que, double* guardada) {
   Statement& insertar = BaseDatos.Prepared(kInsertar);
   ResetOnExit reinicio(insertar);
   insertar.BindText(1, codigo);
   insertar.BindText(2, actividad);
   // The stored rate is the value of its rendering, as when the text itself
   // went into the statement.
-  insertar.BindDouble(3, Valor_Representado(alicuota));
+  const double valor = Valor_Representado(alicuota);
+  if (guardada != nullptr) *guardada = valor;
+  insertar.BindDouble(3, valor);
   const StepResult paso = insertar.Step();
-  const bool guardada = paso == StepResult::kDone && insertar.RowsChanged() > 0;
-  if (!guardada && por_que != nullptr) {
+  const bool insertada = paso == StepResult::kDone && insertar.RowsChanged() > 0;
+  if (!insertada && por_que != nullptr) {
     *por_que = paso == StepResult::kRefused ? En_Palabras(insertar.LastRefusal())
                                             : "un disparador la omite";
   }
-  return guardada;
+  return insertada;
 }
 
 }  // namespace quelvar

@@ -24,7 +24,8 @@ void Vaciar_Tabla(Database& BaseDatos);
 // rolled back), or a trigger made the engine skip it; then `por_que`, if
 // given, says which, in a few words and the engine's own in parentheses. A
 // rule that ends the transaction, and any other failure, is thrown.
+// `guardada`, if given, gets the rate as the statement gives it to the table.
 bool Insertar_Registro(Database& BaseDatos, std::string_view codigo, std::string_view actividad,
-                       double alicuota, std::string* por_que = nullptr);
+                       double alicuota, std::string* por_que = nullptr, double* guardada = nullptr);
 
 }  // namespace quelvar

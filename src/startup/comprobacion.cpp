@@ -159,6 +159,7 @@ void Comprobacion::Comparar_Y_Deshacer(Database& BaseDatos, Transaction& transac
   hallazgos_.cambios =
       Comparar(*antes_, BaseDatos, [&](std::string_view linea) { nuevas.WriteBytes(linea); });
   nuevas.Flush();
+  hallazgos_.entrada = Historial::Ultima(BaseDatos);
   antes_.reset();
   transaccion.Rollback();
 }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "import/cambios.h"
+#include "import/historial.h"
 #include "import/seguimiento.h"
 #include "platform/system.h"
 #include "platform/user_interface.h"
@@ -46,7 +47,8 @@ struct Linea_Guardada {
 // What a check found, for its report. The lines it lists are kept on the
 // disk, not in memory: they may be as many as the file has.
 struct Hallazgos {
-  std::string archivo;  // the file checked, as the user named it
+  std::string archivo;                   // the file checked, as the user named it
+  std::string tarea = "la importación";  // what is checked, as the result names it
   // A failure of the check's own (its scratch space, its memory, its
   // output), not the run's: the check could not be completed.
   std::optional<Failure> propia;
@@ -58,6 +60,7 @@ struct Hallazgos {
   std::int32_t rechazadas = 0;
   std::optional<std::int32_t> detenida_en;  // the line that stops the run
   std::optional<Cambios> cambios;
+  std::optional<Entrada> entrada;         // what the record would gain
   std::unique_ptr<Scratch> nuevas;        // the list of the rows added, as written out
   std::deque<Linea_Fuera> fuera;          // in file order
   std::unique_ptr<Scratch> textos_fuera;  // their lines as read, in the file's encoding

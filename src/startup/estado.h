@@ -11,6 +11,7 @@ enum class Estado : int {
   kEstructuraIncorrecta = 3,    // the rows before the malformed line stay
   kFallaConTablaNueva = 4,      // a failure after the new table was committed
   kComprobacionIncompleta = 5,  // the check itself could not be completed
+  kNadaQueDeshacer = 6,         // an undo found nothing it could put back; nothing changed
   kUso = 64,                    // the options were used wrongly; nothing was done
 };
 

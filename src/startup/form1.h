@@ -39,6 +39,11 @@ class Form1 {
   bool Tienecomas(std::string_view cad);
   // The load handler: the whole run, from the connection to the last message.
   void Form_Load();
+  // The other run: puts the table back as it was before the last recorded
+  // change, under the same connection, wait and durability rules, and
+  // records itself as a change; tells the user what it put back, or why
+  // nothing could be.
+  void Deshacer_Ultimo_Cambio();
 
   // How a run that was not cut short by a failure ended.
   Estado Resultado() const { return desenlace_; }

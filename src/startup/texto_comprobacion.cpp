@@ -3,25 +3,29 @@
 
 #include <algorithm>
 
+#include "startup/texto_historial.h"
+
 namespace quelvar {
 namespace {
 
-std::string Desenlace_En_Palabras(Estado salida) {
+std::string Desenlace_En_Palabras(Estado salida, const std::string& tarea) {
   switch (salida) {
     case Estado::kImportacionCompleta:
-      return "la importación terminaría";
+      return tarea + " terminaría";
+    case Estado::kNadaQueDeshacer:
+      return "no hay nada que deshacer; la tabla quedaría como está";
     case Estado::kSinConexion:
       return "no es posible conectarse a la base";
     case Estado::kEstructuraIncorrecta:
       return "la importación se detendría en una línea mal formada; las filas anteriores "
              "quedarían cargadas";
     default:
-      return "un error detendría la importación; la tabla quedaría como está";
+      return "un error detendría " + tarea + "; la tabla quedaría como está";
   }
 }
 
-std::string Texto_Resultado(Estado salida) {
-  return "Resultado: " + Desenlace_En_Palabras(salida) + " (estado " +
+std::string Texto_Resultado(Estado salida, const std::string& tarea) {
+  return "Resultado: " + Desenlace_En_Palabras(salida, tarea) + " (estado " +
          std::to_string(Codigo(salida)) + ").\n";
 }
 
@@ -73,20 +77,6 @@ void Escribir_Linea(LineReader& archivo, const Line& linea, Salida& salida) {
   Escapado(texto, salida);
 }
 
-std::string Nombre_Codificacion(TextEncoding codificacion) {
-  switch (codificacion) {
-    case TextEncoding::kUtf8:
-      return "UTF-8";
-    case TextEncoding::kUtf16LE:
-      return "UTF-16LE";
-    case TextEncoding::kUtf16BE:
-      return "UTF-16BE";
-    case TextEncoding::kWindows1252:
-      break;
-  }
-  return "Windows-1252";
-}
-
 // "No insertadas por motivo: ...": the count of each reason, of the lines
 // the run counts as not inserted (all that stay out but the one it stops
 // at), in the order of the verdicts.
@@ -136,7 +126,7 @@ std::string Por_Que(const Linea_Fuera& f, const Hallazgos& h, std::string_view s
     case Veredicto::kFalla:
       return motivo + " (" + h.motivos[f.motivo] + ")";
     case Veredicto::kIlegible:
-      return "no se puede leer como " + Nombre_Codificacion(h.formato.encoding) + " (byte " +
+      return "no se puede leer como " + std::string(EncodingName(h.formato.encoding)) + " (byte " +
              std::to_string(f.byte + 1) + " de la línea)";
     case Veredicto::kEstructuraIncorrecta:
       return std::string(f.detencion == Detencion::kAlicuota ? "su alícuota no cabe en un número"
@@ -221,13 +211,16 @@ void Escribir_Comprobacion(Hallazgos& h, Estado salida, std::string_view separad
             << " (cada fila cuenta una vez; las que sobran se cuentan como quitadas)\n";
     }
   }
-  texto << "\n" << Texto_Resultado(salida);
+  if (h.entrada) {
+    texto << "\nQuedaría en el historial:\n  " << Linea_Del_Historial(*h.entrada) << "\n";
+  }
+  texto << "\n" << Texto_Resultado(salida, h.tarea);
   texto.Vaciar();
 }
 
 std::string Resumen_Comprobacion(const Hallazgos& h, Estado salida) {
   std::string texto =
-      "Comprobación de " + h.archivo + ": nada se cambió.\n\n" + Texto_Resultado(salida);
+      "Comprobación de " + h.archivo + ": nada se cambió.\n\n" + Texto_Resultado(salida, h.tarea);
   if (!h.mensajes.empty()) texto += "Último mensaje: " + h.mensajes.back() + "\n";
   texto += "Líneas leídas: " + std::to_string(h.leidas) +
            "; rechazadas: " + std::to_string(h.rechazadas) + ".\n";

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 namespace quelvar {
@@ -34,6 +35,11 @@ std::string ShellSql(const std::string& path, const std::string& sql) {
   std::filesystem::remove(out);
   if (status != 0) throw std::runtime_error("sqlcipher: " + printed);
   return printed;
+}
+
+std::string SinHora(const std::string& text) {
+  static const std::regex kHora(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d\d:\d\d)");
+  return std::regex_replace(text, kHora, "<hora>");
 }
 
 const std::vector<Row>& Programa::RowsBefore() {

@@ -58,4 +58,8 @@ std::string ShellCommand(const std::string& path);
 // if missing); what the shell printed.
 std::string ShellSql(const std::string& path, const std::string& sql);
 
+// `text` with each moment the program writes ("2026-12-11 14:25:11 -03:00")
+// as "<hora>", for comparing what it told at different times.
+std::string SinHora(const std::string& text);
+
 }  // namespace quelvar
