@@ -41,21 +41,43 @@ rows() {
     sqlcipher "$work/app/Impuest.mdb"
 }
 start() {
-  (cd "$work/app" && exec "$wine" quelvar.exe >"$work/out" 2>"$work/err") &
+  (cd "$work/app" && exec "$wine" quelvar.exe "$@" >"$work/out" 2>"$work/err") &
   pid=$!
 }
 
-# A normal import: a listed line, accents, the report and the table.
+# A normal import: a listed line, accents, the report and the table; run in
+# a zone 3 hours behind UTC, which its record's local time shows.
 folder
 database
 printf '1\xacCa\xf1a\xac350\xac\r\n2\xacDos\xacx\xac\r\n' >"$work/app/Actividades.txt"
-start
+TZ='<-03>3' start
 answer Quelvar windows-importacion-1-informe
 answer Quelvar windows-importacion-2-fin
 finish "$pid" 0
 printf 'Registros erroneos :\r\n2\xacDos\xacx\xac\r\n\r\nTotal de registros que no insertados  1 \r\nTotal de registros insertados  1 \r\nCantidad total de registros:  2 \r\n' |
   cmp -s - "$work/app/Act.log" || fail "Act.log: $(od -c "$work/app/Act.log" | head)"
 [ "$(rows)" = "$(printf 'ok\n1|Caña|3.5')" ] || fail "table: $(rows)"
+
+# That import undone, told in a box as the import is: the table as it was,
+# Act.log left alone; the record, read from a console and by the shell.
+cp "$work/app/Act.log" "$work/Act.log.importado"
+start --deshacer
+answer Quelvar windows-deshacer-1-hecho
+finish "$pid" 0
+[ "$(rows)" = "$(printf 'ok\nviejo|fila anterior|1.0')" ] || fail "table after the undo: $(rows)"
+cmp -s "$work/Act.log.importado" "$work/app/Act.log" || fail "the undo changed Act.log"
+(cd "$work/app" && DISPLAY= timeout 60 "$wine" quelvar.exe --historial >"$work/historial.txt") ||
+  fail "--historial failed"
+tr -d '\r' <"$work/historial.txt" >"$work/historial.lf"
+for line in '  2  .*  deshizo el cambio 1  tabla anterior guardada' \
+  '  1  .*  Actividades.txt ([0-9a-f]\{12\})  leídas 2, insertadas 1, no insertadas 1  completa  tabla anterior guardada' \
+  'La tabla es la que dejó el cambio 2.'; do
+  grep -qx -e "$line" "$work/historial.lf" || fail "--historial lacks '$line': $(cat "$work/historial.lf")"
+done
+printf '%s\n%s\n' "$key" "PRAGMA integrity_check; SELECT desenlace, deshace, CASE numero WHEN 1 THEN
+  cuando_local = datetime(cuando_utc, '-3 hours') || ' -03:00' END FROM importaciones ORDER BY numero;" |
+  sqlcipher "$work/app/Impuest.mdb" | tr '\n' ' ' | grep -qx 'ok completa||1 deshecha|1| ' ||
+  fail "the record, as the shell reads it"
 
 # A malformed third line.
 folder

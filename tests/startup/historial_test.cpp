@@ -47,16 +47,19 @@ TEST(Historial, EachImportIsRecordedAndReadBackByTheShellAndByHistorial) {
   EXPECT_EQ(o.out, "Historial de " + base + ": no hay cambios registrados.\n");
   EXPECT_EQ(ShellSql(base, "SELECT name FROM sqlite_master WHERE type = 'table';"), "nomencla\n");
 
+  // Each in a zone of its own: the local time is the UTC one moved by its offset.
   WriteFile(p / "Actividades.txt", kPrimera);
-  ASSERT_EQ(p.Run().status, 0);
+  ASSERT_EQ(p.Run("", {"TZ=<-03>3"}).status, 0);
   WriteFile(p / "Actividades.txt", kDetenida);
-  ASSERT_EQ(p.Run().status, 3);
+  ASSERT_EQ(p.Run("", {"TZ=<+0530>-5:30"}).status, 3);
 
   EXPECT_EQ(ShellSql(base,
                      "SELECT numero, usuario, equipo, archivo, bytes, sha256, codificacion, marca, "
                      "fin_de_linea, leidas, insertadas, no_insertadas, desenlace, "
                      "quote(linea_detenida), quote(deshace), filas_antes, filas, "
-                     "length(cuando_utc) = 20 FROM importaciones ORDER BY numero;"),
+                     "cuando_local = CASE numero WHEN 1 THEN datetime(cuando_utc, '-3 hours') || "
+                     "' -03:00' ELSE datetime(cuando_utc, '+330 minutes') || ' +05:30' END "
+                     "FROM importaciones ORDER BY numero;"),
             "1|" + Usuario() + "|" + Equipo() + "|Actividades.txt|35|" + kShaPrimera +
                 "|Windows-1252|0|CR LF|3|1|2|completa|NULL|NULL|1|1|1\n"
                 "2|" +
