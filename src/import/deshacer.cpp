@@ -69,20 +69,20 @@ void Form1::Deshacer_Ultimo_Cambio() {
   }
   seguimiento_.Tabla_Anterior(*BaseDatos);
   Historial registro(*BaseDatos);
-  registro.Restaurar(ultima->numero);
-  // The table's own rules (a trigger) may keep rows from coming back: then
-  // it is not the table it was, and nothing is kept.
-  const Resumen restaurada = Resumen_De_La_Tabla(*BaseDatos);
-  if (restaurada.Texto() != ultima->resumen_antes || restaurada.filas() != ultima->filas_antes) {
+  // The kept copy may have lost rows since, or the table's own rules keep
+  // rows from coming back: then it is not the table it was, and nothing is
+  // kept.
+  if (!registro.Restaurar(ultima->numero, ultima->filas_antes)) {
     throw Failure(FailureKind::kOther, 3019,
                   "La tabla no vuelve a quedar como estaba antes de " + El_Cambio(*ultima) +
-                      ": sus propias reglas lo impiden; no se cambió nada");
+                      ": su copia guardada se modificó o las reglas de la tabla lo impiden; "
+                      "no se cambió nada");
   }
   registro.Anotar(Entrada_Del_Deshacer(sistema_, ultima->numero));
   seguimiento_.Guardar_Tabla(*BaseDatos, *transaccion_);
   pantalla_.SetMousePointer(MousePointer::kDefault);
   pantalla_.MsgBox("Se deshizo " + El_Cambio(*ultima) + ": la tabla vuelve a tener " +
-                       Filas(restaurada.filas()) + "; tenía " + Filas(registro.antes().filas()) +
+                       Filas(ultima->filas_antes) + "; tenía " + Filas(registro.filas_antes()) +
                        ".",
                    Icon::kInformation);
 }

@@ -1,11 +1,12 @@
 #include "import/historial.h"
 
+#include <algorithm>
+
 #include "import/tabla.h"
 
 namespace quelvar {
 namespace {
 
-// Values kept as they were stored: the kept tables' columns have no type.
 constexpr std::string_view kEsquema =
     "CREATE TABLE IF NOT EXISTS importaciones ("
     "numero INTEGER PRIMARY KEY, cuando_utc TEXT NOT NULL, cuando_local TEXT NOT NULL, "
@@ -13,32 +14,20 @@ constexpr std::string_view kEsquema =
     "archivo TEXT, bytes INTEGER, sha256 TEXT, codificacion TEXT, marca INTEGER, "
     "fin_de_linea TEXT, leidas INTEGER, insertadas INTEGER, no_insertadas INTEGER, "
     "desenlace TEXT NOT NULL, linea_detenida INTEGER, deshace INTEGER, "
-    "filas_antes INTEGER NOT NULL, resumen_antes TEXT NOT NULL, filas INTEGER NOT NULL, "
-    "resumen TEXT NOT NULL);"
-    "CREATE TABLE IF NOT EXISTS tablas_anteriores ("
-    "importacion INTEGER NOT NULL, fila INTEGER NOT NULL, codigo, actividad, alicuota);"
-    "CREATE INDEX IF NOT EXISTS tablas_anteriores_importacion "
-    "ON tablas_anteriores (importacion);";
+    "filas_antes INTEGER NOT NULL, filas INTEGER NOT NULL, resumen TEXT NOT NULL);";
 
-constexpr std::string_view kSiguiente =
-    "SELECT max(coalesce((SELECT max(numero) FROM importaciones), 0), "
-    "coalesce((SELECT max(importacion) FROM tablas_anteriores), 0)) + 1";
-constexpr std::string_view kGuardar =
-    "INSERT INTO tablas_anteriores SELECT ?, rowid, codigo, actividad, alicuota FROM nomencla";
-constexpr std::string_view kOlvidar = "DELETE FROM tablas_anteriores WHERE importacion <= ?";
-constexpr std::string_view kRestaurar =
-    "INSERT INTO nomencla (rowid, codigo, actividad, alicuota) "
-    "SELECT fila, codigo, actividad, alicuota FROM tablas_anteriores WHERE importacion = ? "
-    "ORDER BY fila";
+constexpr std::string_view kUltima = "SELECT max(numero) FROM importaciones";
+constexpr std::string_view kPrefijo = "nomencla_anterior_";
+constexpr std::string_view kGuardadas =
+    "SELECT substr(name, 19) FROM sqlite_master WHERE type = 'table' "
+    "AND name GLOB 'nomencla_anterior_[1-9]*' AND substr(name, 19) NOT GLOB '*[^0-9]*'";
 constexpr std::string_view kAnotar =
     "INSERT INTO importaciones VALUES "
-    "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 constexpr std::string_view kLeer =
     "SELECT numero, cuando_utc, cuando_local, usuario, dominio, equipo, version, archivo, bytes, "
     "sha256, codificacion, marca, fin_de_linea, leidas, insertadas, no_insertadas, desenlace, "
-    "linea_detenida, deshace, filas_antes, resumen_antes, filas, resumen, "
-    "numero > (SELECT max(numero) FROM importaciones) - ? AND filas_antes = "
-    "(SELECT count(*) FROM tablas_anteriores WHERE importacion = numero) "
+    "linea_detenida, deshace, filas_antes, filas, resumen "
     "FROM importaciones ORDER BY numero DESC";
 constexpr std::string_view kHayRegistro =
     "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'importaciones'";
@@ -49,9 +38,23 @@ std::int64_t Numero(Statement& consulta) {
   return consulta.ColumnInteger(0).value_or(0);
 }
 
-void Ejecutar(Statement& sentencia) {
-  ResetOnExit reinicio(sentencia);
-  sentencia.Step();
+// The table kept as it was before change `numero`: its rows, in their
+// order, with their values as stored.
+std::string Tabla_Anterior(std::int64_t numero) {
+  return std::string(kPrefijo) + std::to_string(numero);
+}
+
+// The changes whose table before is kept, in order.
+std::vector<std::int64_t> Guardadas(Database& BaseDatos) {
+  std::vector<std::int64_t> numeros;
+  Statement& guardadas = BaseDatos.Prepared(kGuardadas);
+  ResetOnExit reinicio(guardadas);
+  while (guardadas.Step() == StepResult::kRow) {
+    const std::string_view cifras = guardadas.ColumnText(0).value_or("");
+    if (cifras.size() <= 18) numeros.push_back(std::stoll(std::string(cifras)));
+  }
+  std::sort(numeros.begin(), numeros.end());
+  return numeros;
 }
 
 // Whether the table stores a text as it was given, so that the rows the run
@@ -88,10 +91,8 @@ Entrada Leida(Statement& filas) {
   e.linea_detenida = filas.ColumnInteger(17);
   e.deshace = filas.ColumnInteger(18);
   e.filas_antes = filas.ColumnInteger(19).value_or(0);
-  e.resumen_antes = Texto(filas, 20).value_or("");
-  e.filas = filas.ColumnInteger(21).value_or(0);
-  e.resumen = Texto(filas, 22).value_or("");
-  e.tabla_anterior_guardada = filas.ColumnInteger(23).value_or(0) != 0;
+  e.filas = filas.ColumnInteger(20).value_or(0);
+  e.resumen = Texto(filas, 21).value_or("");
   return e;
 }
 
@@ -103,15 +104,26 @@ Resumen Resumen_De_La_Tabla(Database& BaseDatos) {
 
 Historial::Historial(Database& BaseDatos) : base_(BaseDatos) {
   base_.Execute(kEsquema);
-  numero_ = Numero(base_.Prepared(kSiguiente));
-  antes_ = Resumen_De_La_Tabla(base_);
-  // The oldest goes first, so that its pages hold the one kept now.
-  Statement& olvidar = base_.Prepared(kOlvidar);
-  olvidar.BindInteger(1, numero_ - kTablasGuardadas);
-  Ejecutar(olvidar);
-  Statement& guardar = base_.Prepared(kGuardar);
-  guardar.BindInteger(1, numero_);
-  Ejecutar(guardar);
+  const std::vector<std::int64_t> guardadas = Guardadas(base_);
+  numero_ = std::max(Numero(base_.Prepared(kUltima)), guardadas.empty() ? 0 : guardadas.back()) + 1;
+  // A table of its own for each change, so that the oldest goes whole, its
+  // rows never deleted one by one. Made with nomencla's columns and filled
+  // with all of it, which the engine copies record by record, rowids
+  // included, where the columns compare alike (else it numbers them anew, in
+  // the same order). The one kept now takes the pages that were free; those
+  // of the oldest are freed as they stand (encrypted as ever, and
+  // overwritten by the next copy) instead of zeroed: zeroing them would
+  // write and journal each page once more.
+  const std::string tabla = Tabla_Anterior(numero_);
+  base_.Execute("CREATE TABLE " + tabla + " AS SELECT * FROM nomencla WHERE 0");
+  const std::int64_t antes = base_.TotalChanges();
+  base_.Execute("INSERT INTO " + tabla + " SELECT * FROM nomencla");
+  filas_antes_ = base_.TotalChanges() - antes;
+  base_.Execute("PRAGMA secure_delete = FAST");
+  for (const std::int64_t n : guardadas) {
+    if (n <= numero_ - kTablasGuardadas) base_.Execute("DROP TABLE " + Tabla_Anterior(n));
+  }
+  base_.Execute("PRAGMA secure_delete = ON");
   cambios_ = base_.TotalChanges();
 }
 
@@ -119,23 +131,29 @@ void Historial::Insertada(std::string_view codigo, std::string_view actividad, d
   nuevas_.Agregar(codigo, actividad, alicuota);
 }
 
-void Historial::Restaurar(std::int64_t numero) {
+bool Historial::Restaurar(std::int64_t numero, std::int64_t filas) {
   Vaciar_Tabla(base_);
-  Statement& restaurar = base_.Prepared(kRestaurar);
-  restaurar.BindInteger(1, numero);
-  Ejecutar(restaurar);
+  const std::string tabla = Tabla_Anterior(numero);
+  base_.Execute(
+      "INSERT INTO nomencla (rowid, codigo, actividad, alicuota) "
+      "SELECT rowid, codigo, actividad, alicuota FROM " +
+      tabla + " ORDER BY rowid");
+  const Resumen guardada =
+      Resumen::De(base_.Prepared("SELECT codigo, actividad, alicuota FROM " + tabla));
+  const Resumen restaurada = Resumen_De_La_Tabla(base_);
+  return restaurada.Texto() == guardada.Texto() && restaurada.filas() == guardada.filas() &&
+         restaurada.filas() == filas;
 }
 
 void Historial::Anotar(Entrada e) {
   // Rows the run stored are the table's where nothing else changed it (a
   // trigger) and its columns keep text as given; else the table is read.
-  const bool solo_las_nuevas =
-      base_.TotalChanges() - cambios_ == antes_.filas() + nuevas_.filas() &&
-      Guarda_El_Texto(base_, "codigo") && Guarda_El_Texto(base_, "actividad");
+  const bool solo_las_nuevas = base_.TotalChanges() - cambios_ == filas_antes_ + nuevas_.filas() &&
+                               Guarda_El_Texto(base_, "codigo") &&
+                               Guarda_El_Texto(base_, "actividad");
   const Resumen despues = solo_las_nuevas ? nuevas_ : Resumen_De_La_Tabla(base_);
   e.numero = numero_;
-  e.filas_antes = antes_.filas();
-  e.resumen_antes = antes_.Texto();
+  e.filas_antes = filas_antes_;
   e.filas = despues.filas();
   e.resumen = despues.Texto();
   // Each value bound where it lies in `e`, which outlives the statement's
@@ -172,10 +190,10 @@ void Historial::Anotar(Entrada e) {
   numero(e.linea_detenida);
   numero(e.deshace);
   numero(e.filas_antes);
-  texto(e.resumen_antes);
   numero(e.filas);
   texto(e.resumen);
-  Ejecutar(anotar);
+  ResetOnExit reinicio(anotar);
+  anotar.Step();
 }
 
 std::vector<Entrada> Historial::Todas(Database& BaseDatos) {
@@ -187,10 +205,14 @@ std::vector<Entrada> Historial::Todas(Database& BaseDatos) {
     registro = hay.Step() == StepResult::kRow;
   }
   if (!registro) return entradas;
+  const std::vector<std::int64_t> guardadas = Guardadas(BaseDatos);
   Statement& leer = BaseDatos.Prepared(kLeer);
   ResetOnExit reinicio(leer);
-  leer.BindInteger(1, kTablasGuardadas);
-  while (leer.Step() == StepResult::kRow) entradas.push_back(Leida(leer));
+  while (leer.Step() == StepResult::kRow) {
+    entradas.push_back(Leida(leer));
+    entradas.back().tabla_anterior_guardada =
+        std::binary_search(guardadas.begin(), guardadas.end(), entradas.back().numero);
+  }
   return entradas;
 }
 

@@ -7,9 +7,9 @@
 //   importaciones (numero, cuando_utc, cuando_local, usuario, dominio, equipo,
 //                  version, archivo, bytes, sha256, codificacion, marca,
 //                  fin_de_linea, leidas, insertadas, no_insertadas, desenlace,
-//                  linea_detenida, deshace, filas_antes, resumen_antes, filas,
-//                  resumen)
-//   tablas_anteriores (importacion, fila, codigo, actividad, alicuota)
+//                  linea_detenida, deshace, filas_antes, filas, resumen)
+//   nomencla_anterior_N: a copy of nomencla as it was before change N,
+//                  its columns and rows
 //
 // Made on first use; a database without them works as before.
 #pragma once
@@ -49,12 +49,12 @@ struct Entrada {
   std::string desenlace;
   std::optional<std::int64_t> linea_detenida;  // kDetenida: the malformed line
   std::optional<std::int64_t> deshace;         // kDeshecha: the entry undone
-  // The table before the change and the one it left.
+  // The rows of the table before the change, and the table it left.
   std::int64_t filas_antes = 0;
-  std::string resumen_antes;
   std::int64_t filas = 0;
   std::string resumen;
-  // As read back: whether the table before it is still kept.
+  // As read back: whether the table before it is still kept (its rows are
+  // proved only as they are put back).
   bool tabla_anterior_guardada = false;
 };
 
@@ -70,15 +70,17 @@ class Historial {
   explicit Historial(Database& BaseDatos);
 
   std::int64_t numero() const { return numero_; }
-  const Resumen& antes() const { return antes_; }
+  std::int64_t filas_antes() const { return filas_antes_; }
 
   // The run stored this row: the digest of the new table follows it, where
   // nothing else changed the table.
   void Insertada(std::string_view codigo, std::string_view actividad, double alicuota);
 
   // Puts back the table kept before entry `numero` (every row, with its
-  // rowid, as it was stored).
-  void Restaurar(std::int64_t numero);
+  // rowid, as it was stored); whether the table is now the kept one, of the
+  // `filas` rows it was kept with (the table's own rules, a trigger, may
+  // keep rows from coming back).
+  bool Restaurar(std::int64_t numero, std::int64_t filas);
 
   // Writes the entry of this change, with the table it leaves.
   void Anotar(Entrada entrada);
@@ -91,7 +93,7 @@ class Historial {
  private:
   Database& base_;
   std::int64_t numero_;
-  Resumen antes_;
+  std::int64_t filas_antes_ = 0;
   Resumen nuevas_;            // the rows stored since
   std::int64_t cambios_ = 0;  // the connection's changes when the table began to change
 };

@@ -25,8 +25,11 @@ std::uint64_t Fila(std::uint64_t semilla, std::optional<std::string_view> codigo
 
 void Resumen::Agregar(std::optional<std::string_view> codigo,
                       std::optional<std::string_view> actividad, std::optional<double> alicuota) {
-  a_ += Fila(0x243F6A8885A308D3u, codigo, actividad, alicuota);
-  b_ += Fila(0x13198A2E03707344u, codigo, actividad, alicuota);
+  // The second lane is the row's hash mixed again: one pass over the texts,
+  // and sums that cancel in one lane do not in the other.
+  const std::uint64_t fila = Fila(0x243F6A8885A308D3u, codigo, actividad, alicuota);
+  a_ += fila;
+  b_ += Mezclar(fila ^ 0x13198A2E03707344u);
   ++filas_;
 }
 

@@ -12,8 +12,8 @@
 namespace quelvar {
 
 // Each row's hash (its code and activity as text, its rate as a number, a
-// NULL as such), summed in two lanes of different seeds, with the count of
-// rows: two tables of the same rows have the same digest.
+// NULL as such), summed in two lanes, with the count of rows: two tables of
+// the same rows have the same digest.
 class Resumen {
  public:
   void Agregar(std::optional<std::string_view> codigo, std::optional<std::string_view> actividad,

@@ -79,7 +79,6 @@ std::string Historial_En_Json(const std::string& base, const std::vector<Entrada
         ", \"no_insertadas\": " + Json(e.no_insertadas) + ", \"desenlace\": " + Json(e.desenlace) +
         ", \"linea_detenida\": " + Json(e.linea_detenida) + ", \"deshace\": " + Json(e.deshace) +
         ", \"filas_antes\": " + std::to_string(e.filas_antes) +
-        ", \"resumen_antes\": " + Json(e.resumen_antes) +
         ", \"filas\": " + std::to_string(e.filas) + ", \"resumen\": " + Json(e.resumen) +
         ", \"tabla_anterior_guardada\": " + Json(std::optional<bool>(e.tabla_anterior_guardada)) +
         "}";

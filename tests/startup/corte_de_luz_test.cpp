@@ -223,7 +223,7 @@ std::string Visto(const std::string& base, bool registro = false) {
   try {
     return ShellSql(base, std::string("PRAGMA integrity_check; SELECT * FROM nomencla ORDER BY "
                                       "rowid;") +
-                              (registro ? "\n.dump importaciones\n.dump tablas_anteriores" : ""));
+                              (registro ? "\n.dump importaciones\n.dump nomencla_anterior_%" : ""));
   } catch (const std::exception& e) {
     return std::string("(el shell no la lee) ") + e.what();
   }
