@@ -33,8 +33,8 @@ for exe in quelvar crear-base; do
   dlls=$(x86_64-w64-mingw32-objdump -p "$app/$exe.exe" | sed -n 's/^\tDLL Name: //p' | sort | tr '\n' ' ')
   case $exe in
     # Known libraries only, which Windows takes from its own folder (GDI32 for
-    # the waiting window's font).
-    quelvar) [ "$dlls" = "GDI32.dll KERNEL32.dll USER32.dll msvcrt.dll " ] || fail "$exe.exe imports $dlls" ;;
+    # the waiting window's font, ADVAPI32 for the user a change is recorded with).
+    quelvar) [ "$dlls" = "ADVAPI32.dll GDI32.dll KERNEL32.dll USER32.dll msvcrt.dll " ] || fail "$exe.exe imports $dlls" ;;
     crear-base) [ "$dlls" = "KERNEL32.dll msvcrt.dll " ] || fail "$exe.exe imports $dlls" ;;
   esac
   x86_64-w64-mingw32-windres -i "$app/$exe.exe" -O rc >"$work/$exe.rc" 2>/dev/null
