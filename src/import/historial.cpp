@@ -134,10 +134,23 @@ void Historial::Insertada(std::string_view codigo, std::string_view actividad, d
 bool Historial::Restaurar(std::int64_t numero, std::int64_t filas) {
   Vaciar_Tabla(base_);
   const std::string tabla = Tabla_Anterior(numero);
-  base_.Execute(
-      "INSERT INTO nomencla (rowid, codigo, actividad, alicuota) "
-      "SELECT rowid, codigo, actividad, alicuota FROM " +
-      tabla + " ORDER BY rowid");
+  // Every column the copy kept, not only the three the run loads: a table
+  // another program gave more columns (a key of its own among them, which
+  // then sets the rowid) gets back what they held.
+  std::string columnas;
+  {
+    Statement& nombres = base_.Prepared("SELECT name FROM pragma_table_info('" + tabla + "')");
+    ResetOnExit reinicio(nombres);
+    while (nombres.Step() == StepResult::kRow) {
+      std::string nombre = "\"";
+      for (const char c : nombres.ColumnText(0).value_or("")) {
+        nombre += c == '"' ? std::string("\"\"") : std::string(1, c);
+      }
+      columnas += ", " + nombre + "\"";
+    }
+  }
+  base_.Execute("INSERT INTO nomencla (rowid" + columnas + ") SELECT rowid" + columnas + " FROM " +
+                tabla + " ORDER BY rowid");
   const Resumen guardada =
       Resumen::De(base_.Prepared("SELECT codigo, actividad, alicuota FROM " + tabla));
   const Resumen restaurada = Resumen_De_La_Tabla(base_);

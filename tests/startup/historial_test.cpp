@@ -146,6 +146,24 @@ TEST(Historial, AnUndoPutsBackTheTableAsStoredAndIsUndoneInTurn) {
   EXPECT_NE(o.out.find("La tabla es la que dejó el cambio 5.\n"), std::string::npos);
 }
 
+// A table another program gave a key and a column of its own gets them
+// back as they were.
+TEST(Historial, AnUndoPutsBackColumnsTheRunDoesNotLoad) {
+  Programa p;
+  p.MakeDatabase();
+  const std::string base = p / "Impuest.mdb";
+  ShellSql(base,
+           "DROP TABLE nomencla; CREATE TABLE nomencla (id INTEGER PRIMARY KEY, codigo TEXT, "
+           "actividad TEXT, alicuota REAL, \"la nota\" TEXT DEFAULT 'nueva');"
+           "INSERT INTO nomencla VALUES (5, '1', 'Uno', 1, 'vieja'), (9, '2', 'Dos', 2, NULL);");
+  const std::string todo = "SELECT rowid, quote(\"la nota\"), * FROM nomencla ORDER BY rowid;";
+  const std::string antes = ShellSql(base, todo);
+  WriteFile(p / "Actividades.txt", kPrimera);
+  ASSERT_EQ(p.Run().status, 0);
+  ASSERT_EQ(p.Run("--deshacer").status, 0);
+  EXPECT_EQ(ShellSql(base, todo), antes);
+}
+
 // Nothing on record, the table before no longer kept, the table changed by
 // another program since: the undo and its check refuse, saying which, with
 // status 6; a kept table changed since fails as it is put back. The base
