@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <sstream>
 
 namespace quelvar {
@@ -38,8 +37,28 @@ std::string ShellSql(const std::string& path, const std::string& sql) {
 }
 
 std::string SinHora(const std::string& text) {
-  static const std::regex kHora(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d [+-]\d\d:\d\d)");
-  return std::regex_replace(text, kHora, "<hora>");
+  // "2026-12-11 10:37:18 -03:00": 9 for a digit, '+' for a sign.
+  static constexpr std::string_view kForma = "9999-99-99 99:99:99 +99:99";
+  auto es_hora = [&](std::size_t i) {
+    for (std::size_t k = 0; k < kForma.size(); ++k) {
+      const char c = text[i + k];
+      const bool cabe = kForma[k] == '9'   ? c >= '0' && c <= '9'
+                        : kForma[k] == '+' ? c == '+' || c == '-'
+                                           : c == kForma[k];
+      if (!cabe) return false;
+    }
+    return true;
+  };
+  std::string sin;
+  for (std::size_t i = 0; i < text.size();) {
+    if (i + kForma.size() <= text.size() && es_hora(i)) {
+      sin += "<hora>";
+      i += kForma.size();
+    } else {
+      sin += text[i++];
+    }
+  }
+  return sin;
 }
 
 const std::vector<Row>& Programa::RowsBefore() {
