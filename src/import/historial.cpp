@@ -143,7 +143,8 @@ bool Historial::Restaurar(std::int64_t numero, std::int64_t filas) {
     ResetOnExit reinicio(nombres);
     while (nombres.Step() == StepResult::kRow) {
       std::string nombre = "\"";
-      for (const char c : nombres.ColumnText(0).value_or("")) {
+      const std::string_view columna = nombres.ColumnText(0).value_or("");
+      for (const char c : columna) {
         nombre += c == '"' ? std::string("\"\"") : std::string(1, c);
       }
       columnas += ", " + nombre + "\"";
