@@ -35,15 +35,7 @@ std::string Por_Que_No(const std::optional<Entrada>& ultima, const Resumen& tabl
 }
 
 Entrada Entrada_Del_Deshacer(System& sistema, std::int64_t deshace) {
-  const Who quien = sistema.WhoRuns();
-  const Moment cuando = sistema.Now();
-  Entrada e;
-  e.cuando_utc = cuando.utc;
-  e.cuando_local = cuando.local;
-  e.usuario = quien.user;
-  e.dominio = quien.domain;
-  e.equipo = quien.machine;
-  e.version = QUELVAR_VERSION;
+  Entrada e = Entrada_Nueva(sistema);
   e.desenlace = std::string(kDeshecha);
   e.deshace = deshace;
   return e;

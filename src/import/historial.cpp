@@ -102,6 +102,19 @@ Resumen Resumen_De_La_Tabla(Database& BaseDatos) {
   return Resumen::De(BaseDatos.Prepared("SELECT codigo, actividad, alicuota FROM nomencla"));
 }
 
+Entrada Entrada_Nueva(System& sistema) {
+  const Who quien = sistema.WhoRuns();
+  const Moment cuando = sistema.Now();
+  Entrada e;
+  e.cuando_utc = cuando.utc;
+  e.cuando_local = cuando.local;
+  e.usuario = quien.user;
+  e.dominio = quien.domain;
+  e.equipo = quien.machine;
+  e.version = QUELVAR_VERSION;
+  return e;
+}
+
 Historial::Historial(Database& BaseDatos) : base_(BaseDatos) {
   base_.Execute(kEsquema);
   const std::vector<std::int64_t> guardadas = Guardadas(base_);

@@ -22,6 +22,7 @@
 
 #include "import/resumen.h"
 #include "platform/database.h"
+#include "platform/system.h"
 
 namespace quelvar {
 
@@ -60,6 +61,10 @@ struct Entrada {
 
 // The table as it is now, rows and digest.
 Resumen Resumen_De_La_Tabla(Database& BaseDatos);
+
+// An entry begun with what every change records: when, who, on which
+// machine, with which version.
+Entrada Entrada_Nueva(System& sistema);
 
 // A change being recorded, from before the table changes to its entry.
 class Historial {

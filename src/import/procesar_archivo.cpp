@@ -65,15 +65,7 @@ Veredicto Por_Su_Clase(const Failure& falla) {
 // totals, how it ended.
 Entrada Entrada_De_La_Importacion(System& sistema, const LineReader& actividades,
                                   std::int32_t leidas, std::int32_t rechazados, bool detenida) {
-  const Who quien = sistema.WhoRuns();
-  const Moment cuando = sistema.Now();
-  Entrada e;
-  e.cuando_utc = cuando.utc;
-  e.cuando_local = cuando.local;
-  e.usuario = quien.user;
-  e.dominio = quien.domain;
-  e.equipo = quien.machine;
-  e.version = QUELVAR_VERSION;
+  Entrada e = Entrada_Nueva(sistema);
   e.archivo = std::string(kArchivoActividades);
   e.bytes = static_cast<std::int64_t>(actividades.size());
   e.sha256 = actividades.sha256();
